@@ -20,7 +20,6 @@ if(SUITE_CROSS)
   set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
   # Binaries need only system DLLs.
   add_link_options(-static -static-libgcc -static-libstdc++)
-  add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 _WIN32_IE=0x0500)
 
   # GoogleTest for the test programs, from Debian's sources.
   if(NOT TARGET gtest)

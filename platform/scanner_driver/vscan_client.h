@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "scanner_records.h"
 #include "vscan_control.h"
 
 // The service that hosts the driver.
