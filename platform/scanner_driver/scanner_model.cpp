@@ -531,7 +531,8 @@ uint32_t ScannerRequest(uint32_t code, const ModelBuffers &b, uint32_t nowMs, ui
         return VS_STATUS_SUCCESS;
     }
     case IOCTL_SCANNER_SET_PARAMS: {
-        if (b.inputLength < sizeof(ScanParams)) return VS_STATUS_BUFFER_TOO_SMALL;
+        if (b.inputLength < sizeof(ScanParams) || b.outputLength < sizeof(ScanParams))
+            return VS_STATUS_BUFFER_TOO_SMALL;
         ScanParams params;
         CopyBytes(&params, b.input, sizeof(params));
         ScanLayout layout;
@@ -541,10 +542,8 @@ uint32_t ScannerRequest(uint32_t code, const ModelBuffers &b, uint32_t nowMs, ui
         }
         scanner.params = params;
         scanner.paramsValid = true;
-        if (b.outputLength >= sizeof(ScanParams)) {
-            CopyBytes(b.output, &params, sizeof(params));
-            *info = sizeof(params);
-        }
+        CopyBytes(b.output, &params, sizeof(params));
+        *info = sizeof(params);
         return VS_STATUS_SUCCESS;
     }
     case IOCTL_SCANNER_START: {
