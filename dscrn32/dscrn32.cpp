@@ -177,8 +177,10 @@ bool RunIsSound(const FilterContext* ctx, const int8_t* kernel)
     if (ctx->dstWidth > ctx->srcWidth * res / BASE_RESOLUTION ||
         ctx->dstLines > ctx->srcLines * res / BASE_RESOLUTION)
         return false;
-    return ctx->dstLineBytes > 0 && ctx->dstLineBytes >= ctx->dstWidth * bpp &&
-           ctx->dstLineBytes <= 0x7FFFFFFFu;
+    // Lines of no bytes make sense only in a run of no lines.
+    if (ctx->dstLineBytes == 0)
+        return ctx->dstLines == 0;
+    return ctx->dstLineBytes >= ctx->dstWidth * bpp && ctx->dstLineBytes <= 0x7FFFFFFFu;
 }
 
 }  // namespace
@@ -255,7 +257,11 @@ extern "C" int32_t WINAPI FilterBegin(FilterContext* ctx)
 
 extern "C" int32_t WINAPI DoFilter(FilterContext* ctx)
 {
-    if (!ctx || !ctx->ringMemory || ctx->lineIndex == FLT_BROKEN_RUN || ctx->dstLineBytes == 0)
+    if (!ctx || !ctx->ringMemory || ctx->lineIndex == FLT_BROKEN_RUN)
+        return -1;
+    if (ctx->linesLeft == 0)
+        return 0;
+    if (ctx->dstLineBytes == 0)
         return -1;
     uint32_t count = ctx->dstBufferSize / ctx->dstLineBytes;
     if (count > ctx->linesLeft)

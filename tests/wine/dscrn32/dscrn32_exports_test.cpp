@@ -25,16 +25,22 @@ struct Library {
     FilterEndProc filterEnd = nullptr;
 };
 
+template <class T>
+T Proc(HMODULE module, const char* name)
+{
+    return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 const Library& Lib()
 {
     static Library lib = [] {
         Library l;
         l.module = LoadLibraryA("dscrn32.dll");
         if (l.module) {
-            l.getDescreenSize = reinterpret_cast<GetDescreenSizeProc>(GetProcAddress(l.module, "GetDescreenSize"));
-            l.filterBegin = reinterpret_cast<FilterBeginProc>(GetProcAddress(l.module, "FilterBegin"));
-            l.doFilter = reinterpret_cast<DoFilterProc>(GetProcAddress(l.module, "DoFilter"));
-            l.filterEnd = reinterpret_cast<FilterEndProc>(GetProcAddress(l.module, "FilterEnd"));
+            l.getDescreenSize = Proc<GetDescreenSizeProc>(l.module, "GetDescreenSize");
+            l.filterBegin = Proc<FilterBeginProc>(l.module, "FilterBegin");
+            l.doFilter = Proc<DoFilterProc>(l.module, "DoFilter");
+            l.filterEnd = Proc<FilterEndProc>(l.module, "FilterEnd");
         }
         return l;
     }();
@@ -259,8 +265,9 @@ TEST(DscrnDescreenRun, SourceLinesOfEachOutputLine)
         {31, 77, {}},
     };
     for (const auto& c : cases) {
-        if (!c.from.empty())
+        if (!c.from.empty()) {
             EXPECT_EQ(DescreenSourceLines(c.lines, c.res), c.from);
+        }
         for (uint32_t bpp : {1u, 3u}) {
             const RawImage img = RandomImage(41, c.lines, bpp, 1, c.lines + c.res);
             SourceFile src(img.bytes);
@@ -275,9 +282,11 @@ TEST(DscrnDescreenRun, SourceLinesOfEachOutputLine)
             ASSERT_EQ(out.lines, want) << "lines " << c.lines << " res " << c.res << " bpp " << bpp;
             // Pass-through lines are the decimated source line itself.
             const std::vector<uint32_t> from = DescreenSourceLines(c.lines, c.res);
-            for (size_t i = 0; i < from.size(); i++)
-                if (from[i] < 2 || from[i] + 2 >= c.lines)
+            for (size_t i = 0; i < from.size(); i++) {
+                if (from[i] < 2 || from[i] + 2 >= c.lines) {
                     EXPECT_EQ(out.lines[i][0], img.line(from[i])[0]);
+                }
+            }
         }
     }
 }
@@ -293,6 +302,7 @@ TEST(DscrnDescreenRun, ResolutionsAcrossTheRange)
             const Output out = RunAll(&ctx, 3);
             Lib().filterEnd(&ctx);
             ASSERT_EQ(out.lines, ModelOutput(img, nullptr, res)) << "res " << res << " bpp " << bpp;
+            EXPECT_EQ(out.results.back(), 0);
         }
 }
 
@@ -444,9 +454,10 @@ TEST(DscrnBegin, RefusesWhatARunCannotHonourAndAllocatesNothing)
             UseCustomKernel(&ctx, c.kernel);
         EXPECT_EQ(Lib().filterBegin(&ctx), 0) << c.what;
         EXPECT_EQ(ctx.ringMemory, nullptr) << c.what;
-        std::vector<uint8_t> buffer(ctx.dstLineBytes ? ctx.dstLineBytes : 1);
-        ctx.dstBuffer = buffer.data();
-        ctx.dstBufferSize = static_cast<uint32_t>(buffer.size());
+        uint8_t buffer[64];
+        ctx.dstBuffer = buffer;
+        ctx.dstBufferSize = sizeof buffer;
+        ctx.dstLineBytes = 12;
         ctx.linesLeft = 6;
         EXPECT_EQ(Lib().doFilter(&ctx), -1) << c.what;
         Lib().filterEnd(&ctx);
