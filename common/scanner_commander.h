@@ -8,6 +8,13 @@
 
 #include "scanner_records.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// winuser.h's system-menu SC_CLOSE (0xF060) would silently replace the
+// command code below; WM_SYSCOMMAND code can spell 0xF060 itself.
+#undef SC_CLOSE
+#endif
+
 // Command codes (CommandBlock.command).
 enum : uint16_t {
     SC_OPEN = 0,
@@ -122,6 +129,5 @@ static_assert(offsetof(PortRawRequest, outputSize) == 18);
 static_assert(sizeof(ToneAdjustRequest) == 8);
 
 #ifdef _WIN32
-#include <windows.h>
 typedef SHORT(WINAPI *ScannerCommanderProc)(CommandBlock *block);
 #endif
