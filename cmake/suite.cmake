@@ -81,3 +81,27 @@ function(suite_wine_test name)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
   endif()
 endfunction()
+
+# suite_images(OUT_VAR PICTURES...): 16-colour bitmaps and icons made from
+# text pictures by tools/images/make_image.py. "name.bmp.txt" gives
+# name.bmp, "name.ico.txt" name.ico, in a folder added to this directory's
+# include path (and so to the resource compiler's); add OUT_VAR's files to
+# the target's sources so they are made first.
+function(suite_images out_var)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/images)
+  set(tool ${SUITE_ROOT}/tools/images/make_image.py)
+  set(outputs)
+  foreach(picture ${ARGN})
+    get_filename_component(source ${picture} ABSOLUTE)
+    get_filename_component(name ${source} NAME)
+    string(REGEX REPLACE "\\.txt$" "" image ${name})
+    add_custom_command(OUTPUT ${dir}/${image}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+      COMMAND python3 ${tool} ${source} ${dir}/${image}
+      DEPENDS ${source} ${tool}
+      COMMENT "Drawing ${image}")
+    list(APPEND outputs ${dir}/${image})
+  endforeach()
+  include_directories(${dir})
+  set(${out_var} ${outputs} PARENT_SCOPE)
+endfunction()
