@@ -88,35 +88,75 @@ void DescreenBytesScalar(const uint8_t* const rows[5], uint8_t* out, size_t begi
     }
 }
 
-void PickResampled(const uint8_t* full, uint8_t* dst, uint32_t pixels, uint32_t bpp,
-                   uint32_t resolution, uint32_t dstWidth, uint16_t* acc, uint32_t* produced)
+namespace {
+
+// The resampling repeats every `period` = 300 / gcd(resolution, 300)
+// source pixels, where the accumulator is back at 300; within a period
+// the `perPeriod` output pixels come from the source pixels at `offset`.
+struct Decimation {
+    uint32_t period, perPeriod;
+    uint16_t offset[300];
+};
+
+void MakeDecimation(uint32_t resolution, Decimation* d)
 {
-    uint16_t n = *acc;
-    uint32_t j = *produced;
-    if (bpp == 1) {
-        for (uint32_t x = 0; x < pixels && j < dstWidth; x++) {
-            if (n >= 300) {
-                dst[j++] = full[x];
-                n = static_cast<uint16_t>(n - 300);
-            }
-            n = static_cast<uint16_t>(n + resolution);
+    uint32_t a = resolution, b = 300;
+    while (b) {
+        const uint32_t t = a % b;
+        a = b;
+        b = t;
+    }
+    d->period = 300 / a;
+    d->perPeriod = 0;
+    uint32_t n = 300;
+    for (uint32_t x = 0; x < d->period; x++) {
+        if (n >= 300) {
+            d->offset[d->perPeriod++] = static_cast<uint16_t>(x);
+            n -= 300;
         }
-    } else {
-        for (uint32_t x = 0; x < pixels && j < dstWidth; x++) {
-            if (n >= 300) {
-                uint8_t* d = dst + 3 * j++;
-                const uint8_t* s = full + 3 * x;
-                d[0] = s[0];
-                d[1] = s[1];
-                d[2] = s[2];
-                n = static_cast<uint16_t>(n - 300);
+        n += resolution;
+    }
+}
+
+// Output pixels from `first` on taken from `pixels` source pixels at
+// `src` (results of the source pixels from x0 on, x0 a multiple of the
+// period); returns the next output pixel.
+uint32_t PickDecimated(const Decimation& d, const uint8_t* src, uint32_t pixels, uint32_t bpp,
+                       uint32_t first, uint32_t dstWidth, uint8_t* dst)
+{
+    uint32_t j = first;
+    if (d.perPeriod == 1) {  // resolution divides 300: every period-th pixel
+        const uint32_t step = d.period;
+        const uint32_t count = (pixels + step - 1) / step;
+        const uint32_t end = dstWidth - j < count ? dstWidth : j + count;
+        if (bpp == 1) {
+            for (uint32_t i = 0; j < end; i++, j++)
+                dst[j] = src[i * step];
+        } else {
+            for (uint32_t i = 0; j < end; i++, j++) {
+                const uint8_t* s = src + 3 * i * step;
+                uint8_t* o = dst + 3 * j;
+                o[0] = s[0];
+                o[1] = s[1];
+                o[2] = s[2];
             }
-            n = static_cast<uint16_t>(n + resolution);
+        }
+        return j;
+    }
+    for (uint32_t base = 0; base < pixels && j < dstWidth; base += d.period) {
+        for (uint32_t q = 0; q < d.perPeriod && j < dstWidth; q++) {
+            const uint32_t x = base + d.offset[q];
+            if (x >= pixels)
+                break;
+            for (uint32_t ch = 0; ch < bpp; ch++)
+                dst[j * bpp + ch] = src[x * bpp + ch];
+            j++;
         }
     }
-    *acc = n;
-    *produced = j;
+    return j;
 }
+
+}  // namespace
 
 void DescreenBySpans(DescreenSpanProc span, const uint8_t* const rows[5], uint8_t* dst,
                      uint32_t srcWidth, uint32_t dstWidth, uint32_t resolution, uint32_t bpp)
@@ -127,15 +167,18 @@ void DescreenBySpans(DescreenSpanProc span, const uint8_t* const rows[5], uint8_
         span(rows, dst, 0, static_cast<size_t>(w) * bpp, bpp, gray);
         return;
     }
-    enum : uint32_t { CHUNK_PIXELS = 512 };
+    // Results of a chunk of whole periods go through a small buffer.
+    Decimation d;
+    MakeDecimation(resolution, &d);
+    enum : uint32_t { CHUNK_PIXELS = 600 };
     uint8_t full[CHUNK_PIXELS * 3];
-    uint16_t n = 300;
+    const uint32_t chunk = (CHUNK_PIXELS / d.period) * d.period;
     uint32_t j = 0;
-    for (uint32_t x = 0; x < srcWidth && j < dstWidth; x += CHUNK_PIXELS) {
-        const uint32_t count = srcWidth - x < CHUNK_PIXELS ? srcWidth - x : CHUNK_PIXELS;
+    for (uint32_t x = 0; x < srcWidth && j < dstWidth; x += chunk) {
+        const uint32_t count = srcWidth - x < chunk ? srcWidth - x : chunk;
         span(rows, full, static_cast<size_t>(x) * bpp, static_cast<size_t>(x + count) * bpp, bpp,
              gray);
-        PickResampled(full, dst, count, bpp, resolution, dstWidth, &n, &j);
+        j = PickDecimated(d, full, count, bpp, j, dstWidth, dst);
     }
 }
 
@@ -148,9 +191,9 @@ void CopyDecimatedFast(const uint8_t* line, uint8_t* dst, uint32_t srcWidth, uin
             memcpy(dst, line, static_cast<size_t>(w) * bpp);
         return;
     }
-    uint16_t n = 300;
-    uint32_t j = 0;
-    PickResampled(line, dst, srcWidth, bpp, resolution, dstWidth, &n, &j);
+    Decimation d;
+    MakeDecimation(resolution, &d);
+    PickDecimated(d, line, srcWidth, bpp, 0, dstWidth, dst);
 }
 
 namespace {

@@ -19,8 +19,8 @@ void DescreenBytesScalar(const uint8_t* const rows[5], uint8_t* out, size_t begi
                          size_t step, bool gray);
 
 // Descreen13 from a routine that fills every source pixel's result of a
-// byte span: straight into dst at resolution 300, through a small buffer
-// and PickResampled below it.
+// byte span: straight into dst at resolution 300, below it through a
+// small buffer from which the resampled pixels are picked.
 typedef void (*DescreenSpanProc)(const uint8_t* const rows[5], uint8_t* out, size_t begin,
                                  size_t end, size_t step, bool gray);
 void DescreenBySpans(DescreenSpanProc span, const uint8_t* const rows[5], uint8_t* dst,

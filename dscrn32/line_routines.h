@@ -52,8 +52,3 @@ const LineRoutines* LineRoutinesFor(int level);
 int BestLineLevel();
 const char* LineLevelName(int level);
 
-// Shared by the fast forms: the horizontal resampling over `pixels`
-// per-pixel results (bpp bytes each) at `full`, carrying the accumulator
-// and the count of output pixels from one span to the next.
-void PickResampled(const uint8_t* full, uint8_t* dst, uint32_t pixels, uint32_t bpp,
-                   uint32_t resolution, uint32_t dstWidth, uint16_t* acc, uint32_t* produced);
