@@ -1,8 +1,10 @@
 // A second client process for the command library's tests. Verbs:
 //   load                      load the library; exit 0, or 1 when it refuses to load
 //   status CMD [OWNER]        load, send CMD with ownerId OWNER; exit with the status (16 bits)
-//   hold READY QUIT [acquire] load, SC_OPEN (and SC_ACQUIRE), set READY, wait for QUIT
-//                             (60 s at most), SC_CLOSE, unload; exit 0
+//   hold READY QUIT [acquire|probe]
+//                             load, SC_OPEN (and SC_ACQUIRE, or the map commands on
+//                             good and bad input), set READY, wait for QUIT (60 s at
+//                             most), SC_CLOSE, unload; exit 0
 //   lens INDEX TABLE          load, SC_GET_LENS_RECORD; exit with the status, or 0x10000 +
 //                             the record's lensId on success
 #include <windows.h>
@@ -36,6 +38,33 @@ int main(int argc, char **argv) {
         if (argc >= 5 && !strcmp(argv[4], "acquire")) {
             CommandBlock acquire = Block(SC_ACQUIRE);
             if (Send(lib, &acquire) != SCS_OK) return 103;
+        }
+        if (argc >= 5 && !strcmp(argv[4], "probe")) {
+            // Every command that opens a map, on paths that succeed and
+            // paths that fail after the map was opened.
+            ScanLayout layout;
+            memset(&layout, 0, sizeof layout);
+            layout.width = layout.height = 600;
+            layout.xResolution = layout.yResolution = 300;
+            CommandBlock layoutBlock = Block(SC_GET_SCAN_LAYOUT, &layout);
+            if (Send(lib, &layoutBlock) != SCS_OK) return 104;
+            layout.xResolution = 1;
+            layoutBlock = Block(SC_GET_SCAN_LAYOUT, &layout);
+            if (Send(lib, &layoutBlock) != SCS_BAD_PARAMETER) return 105;
+            static uint8_t buffer[4096];
+            LensRecord record;
+            const uint16_t lens[][2] = {{0, 0}, {1, 2}, {0xFFFF, 1}, {2, 0}, {0, 3}};
+            for (auto &l : lens) {
+                CommandBlock b = Block(SC_GET_LENS_RECORD, &record);
+                b.index = l[0];
+                b.select = l[1];
+                Send(lib, &b);
+            }
+            for (uint16_t index : {0, 1, 2, 3, 5, 6}) {
+                CommandBlock b = Block(SC_GET_DEFAULT_TONE_TABLE, buffer);
+                b.index = index;
+                Send(lib, &b);
+            }
         }
         SetEvent(ready);
         WaitForSingleObject(quit, 60000);
