@@ -215,3 +215,26 @@ void CloseCreationHandles() {
         g_createdHere[map] = nullptr;
     }
 }
+
+bool OpenToneWork(ToneWork *work, int16_t *status) {
+    uint8_t *system = OpenMap(MAP_SYSTEM);
+    uint8_t *user = system ? OpenMap(MAP_USER) : nullptr;
+    if (!system || !user) {
+        *status = MapFailureStatus();
+        return false;
+    }
+    work->g = ToneGeometryOf(g_shared.tableFormat);
+    work->tableCount = g_shared.tableFormat.tableCount;
+    work->monoTableSelect = g_shared.monoTableSelect;
+    // Both maps must hold what the routines will touch.
+    if (!MapHolds(MAP_SYSTEM, 0, (uint64_t)work->tableCount * work->g.bytesPerTable) ||
+        !MapHolds(MAP_USER, 0, (uint64_t)(work->tableCount + 1) * work->g.bytesPerTable)) {
+        *status = SCS_BAD_PARAMETER;
+        return false;
+    }
+    work->systemTables = system;
+    work->workingTables = user + work->g.bytesPerTable;
+    work->workingPattern = g_shared.workingPattern.threshold;
+    work->builtInPatterns = g_shared.builtInPatterns[0].threshold;
+    return true;
+}

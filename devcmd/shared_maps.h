@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "shared_state.h"
+#include "tone_prepare.h"
 
 // Map sizes from the shared description records.
 DWORD MapBytes(int map);
@@ -40,3 +41,8 @@ void ReleaseSystemMap();
 void MarkMapsBuilt();
 // At unload without process exit: the maps this process created.
 void CloseCreationHandles();
+
+// Opens SystemMap and UserMap and describes them for the tone routines;
+// false with *status set when a map is not to be had. The caller closes
+// both maps (the dispatcher also does after every command).
+bool OpenToneWork(ToneWork *work, int16_t *status);
