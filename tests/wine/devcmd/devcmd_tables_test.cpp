@@ -369,8 +369,8 @@ TEST_F(Tables, MapFileExactShortLongAndMissing) {
         {std::string(), true, false},
         {std::string(), false, false},
     };
-    SetIni("MervixSystem", "MapFile", mapPath.c_str());
     for (auto &c : cases) {
+        SetIni("MervixSystem", "MapFile", mapPath.c_str());
         DeleteFileA(mapPath.c_str());
         if (c.write) {
             ASSERT_TRUE(WriteWholeFile(mapPath, c.bytes));
@@ -384,6 +384,14 @@ TEST_F(Tables, MapFileExactShortLongAndMissing) {
         }
         FreeDevcmd(&lib);
     }
+    // A path too long for its buffer is cut and names nothing: the ramp.
+    std::string overlong = mapPath + std::string(300, 'x');
+    ASSERT_TRUE(WriteWholeFile(mapPath, exact));
+    SetIni("MervixSystem", "MapFile", overlong.c_str());
+    LoadFresh();
+    std::vector<uint8_t> tables(3 * 256);
+    EXPECT_EQ(DefaultTable(1, tables.data()), SCS_OK);
+    EXPECT_EQ(tables[300], 300 - 256);
 }
 
 }  // namespace
