@@ -45,14 +45,58 @@ void AdvanceRing(FilterContext* ctx)
     ctx->writeSlot = ctx->ringOrder[size - 1];
 }
 
+// Under Wine a ReadFile costs more than filtering the line it brings, so
+// the source is read a large block at a time into an area after the ring
+// buffers, in the same movable block, and the lines are taken from there.
+// Reads never go past the image's last line, and a line that the file
+// does not hold in full still fails on the call that needs it.
+struct ReadAhead {
+    uint32_t start;     // first unused byte of data
+    uint32_t end;       // bytes of data held
+    uint32_t capacity;  // bytes data can hold
+    uint32_t unused;
+    uint64_t imageLeft;  // bytes of the image not read from the file yet
+};
+
+enum : uint32_t { READ_AHEAD_BYTES = 64u << 10 };
+
+uint32_t ReadAheadOffset(const FilterContext* ctx)
+{
+    return (ctx->ringSize * ctx->ringLineBytes + 7u) & ~7u;
+}
+
+ReadAhead* ReadAheadOf(const FilterContext* ctx, uint8_t* base)
+{
+    return reinterpret_cast<ReadAhead*>(base + ReadAheadOffset(ctx));
+}
+
 bool ReadNextLine(FilterContext* ctx)
 {
     const uint32_t bpp = BytesPerPixel(ctx);
+    const uint32_t lineBytes = ctx->srcLineBytes;
     uint8_t* first = ctx->ringLines[ctx->writeSlot] + ctx->border * bpp;
-    DWORD got = 0;
-    if (!ReadFile(static_cast<HANDLE>(ctx->srcFile), first, ctx->srcLineBytes, &got, nullptr) ||
-        got != ctx->srcLineBytes)
-        return false;
+    ReadAhead* ra = ReadAheadOf(ctx, ctx->ringBase);
+    uint8_t* data = reinterpret_cast<uint8_t*>(ra + 1);
+    if (ra->end - ra->start < lineBytes) {
+        const uint32_t held = ra->end - ra->start;
+        memmove(data, data + ra->start, held);
+        ra->start = 0;
+        ra->end = held;
+        while (ra->end < lineBytes) {
+            uint64_t want = ra->capacity - ra->end;
+            if (want > ra->imageLeft)
+                want = ra->imageLeft;
+            DWORD got = 0;
+            if (want == 0 ||
+                !ReadFile(static_cast<HANDLE>(ctx->srcFile), data + ra->end, static_cast<DWORD>(want), &got, nullptr) ||
+                got == 0)
+                return false;
+            ra->end += got;
+            ra->imageLeft -= got;
+        }
+    }
+    memcpy(first, data + ra->start, lineBytes);
+    ra->start += lineBytes;
     uint8_t* last = first + (ctx->srcWidth - 1) * bpp;
     for (uint32_t i = 1; i <= ctx->border; i++) {
         memcpy(first - i * bpp, first, bpp);
@@ -232,12 +276,30 @@ extern "C" int32_t WINAPI FilterBegin(FilterContext* ctx)
     ctx->border = static_cast<uint16_t>(ctx->ringSize / 2);
     ctx->pendingCopies = ctx->border;
     ctx->ringLineBytes = 2 * ctx->border * BytesPerPixel(ctx) + ctx->srcLineBytes;
-    const uint64_t ringBytes = static_cast<uint64_t>(ctx->ringSize) * ctx->ringLineBytes;
-    if (ringBytes > 0x7FFFFFFFu)
+    // Whole lines, so that a refill normally starts with nothing left over.
+    uint64_t aheadLines = (READ_AHEAD_BYTES + ctx->srcLineBytes - 1) / ctx->srcLineBytes;
+    if (aheadLines < 4)
+        aheadLines = 4;
+    if (aheadLines * ctx->srcLineBytes > 0x10000000u)
+        aheadLines = 1;
+    const uint32_t capacity = static_cast<uint32_t>(aheadLines * ctx->srcLineBytes);
+    const uint64_t blockBytes = static_cast<uint64_t>(ReadAheadOffset(ctx)) + sizeof(ReadAhead) + capacity;
+    if (blockBytes > 0x7FFFFFFFu)
         return 0;
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(ringBytes));
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(blockBytes));
     if (!memory)
         return 0;
+    uint8_t* base = static_cast<uint8_t*>(GlobalLock(memory));
+    if (!base) {
+        GlobalFree(memory);
+        return 0;
+    }
+    ReadAhead* ra = ReadAheadOf(ctx, base);
+    ra->start = ra->end = 0;
+    ra->capacity = capacity;
+    ra->unused = 0;
+    ra->imageLeft = static_cast<uint64_t>(ctx->srcLines) * ctx->srcLineBytes;
+    GlobalUnlock(memory);
     ctx->ringMemory = memory;
 
     ctx->lineIndex = 0;

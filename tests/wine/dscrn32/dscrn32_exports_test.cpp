@@ -202,6 +202,24 @@ TEST(DscrnKernelRun, OneTwoThreeAndManyLinesInEveryMode)
             }
 }
 
+TEST(DscrnKernelRun, ReadsStopAtTheImagesLastLine)
+{
+    // A file with more after the image: the run reads the image and no
+    // further, and a second run over the same handle starts again at 0.
+    const RawImage img = RandomImage(300, 500, 3, 4, 21);
+    std::vector<uint8_t> bytes = img.bytes;
+    bytes.resize(bytes.size() + 1000, 0x5A);
+    SourceFile src(bytes);
+    for (int run = 0; run < 2; run++) {
+        FilterContext ctx = KernelContext(img, src.handle, 3);
+        ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+        const Output out = RunAll(&ctx, 7);
+        Lib().filterEnd(&ctx);
+        EXPECT_EQ(src.position(), img.bytes.size());
+        ASSERT_EQ(out.lines, ModelOutput(img, BuiltinKernels[3], 0)) << "run " << run;
+    }
+}
+
 TEST(DscrnKernelRun, PassThroughCopiesTheWholeLineRecord)
 {
     // The first and last output lines are dstLineBytes bytes of the source
@@ -491,7 +509,7 @@ TEST(DscrnRing, MovableBlockLockedOnlyDuringACall)
     ASSERT_NE(ctx.ringMemory, nullptr);
     HGLOBAL block = static_cast<HGLOBAL>(ctx.ringMemory);
     EXPECT_EQ(ctx.ringLineBytes, 2u * 2 * 3 + img.lineBytes);
-    EXPECT_EQ(GlobalSize(block), 5u * ctx.ringLineBytes);
+    EXPECT_GE(GlobalSize(block), 5u * ctx.ringLineBytes);
     EXPECT_EQ(GlobalFlags(block) & GMEM_LOCKCOUNT, 0u);
     std::vector<uint8_t> buffer(2 * ctx.dstLineBytes);
     for (int i = 0; i < 3; i++) {
