@@ -206,7 +206,7 @@ int ParseOptions(int argc, char **argv, Options *o) {
         long v;
         auto takes = [&](long min, long max, const char *what) -> bool {
             if (!ParseInt(next, min, max, &v)) {
-                fprintf(stderr, "scan: %s needs %s\n", a.c_str(), what);
+                Usage((a + " needs " + what).c_str());
                 return false;
             }
             ++i;
