@@ -418,6 +418,10 @@ TEST(DscrnRunEnd, EveryCallAfterTheLastLineGivesZero)
     }
     EXPECT_EQ(src.position(), pos);
     Lib().filterEnd(&ctx);
+    // The freed block is forgotten: a stray DoFilter or FilterEnd finds nothing.
+    EXPECT_EQ(ctx.ringMemory, nullptr);
+    EXPECT_EQ(Lib().doFilter(&ctx), -1);
+    Lib().filterEnd(&ctx);
 }
 
 TEST(DscrnRunEnd, SourceOneByteShortFailsTheCallNeedingTheLastLine)
