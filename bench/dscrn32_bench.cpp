@@ -84,11 +84,11 @@ int main(int argc, char** argv)
 
         for (int mode = 0; mode < 6; mode++) {
             const int8_t* k = BuiltinKernels[mode];
-            const double t = MedianSeconds(reps, [&] { KernelPage(r, page, k, out.data(), lineBytes); });
             const cv::Mat km = KernelMat(k, KernelDivisor(k));
-            const double tCv = MedianSeconds(reps, [&] {
-                cv::filter2D(src, dst, -1, km, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
-            });
+            double t = 0, tCv = 0;
+            MedianSecondsPair(
+                reps, [&] { KernelPage(r, page, k, out.data(), lineBytes); },
+                [&] { cv::filter2D(src, dst, -1, km, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE); }, &t, &tCv);
             char name[32];
             snprintf(name, sizeof name, "kernel %d", mode);
             printf("%-8s %-14s %10.0f %10.0f %8.2f %10.0f %8.2f\n", kind, name, MegabytesPerSecond(bytes, t),
@@ -96,11 +96,12 @@ int main(int argc, char** argv)
             allMet = allMet && t <= tCv;
         }
         const cv::Mat diamond = DiamondMat();
-        const double tCv5 = MedianSeconds(reps, [&] {
-            cv::filter2D(src, dst, -1, diamond, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
-        });
         for (uint32_t res : {300u, 150u}) {
-            const double t = MedianSeconds(reps, [&] { DescreenPage(r, page, res, out.data(), lineBytes); });
+            double t = 0, tCv5 = 0;
+            MedianSecondsPair(
+                reps, [&] { DescreenPage(r, page, res, out.data(), lineBytes); },
+                [&] { cv::filter2D(src, dst, -1, diamond, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE); }, &t,
+                &tCv5);
             char name[32];
             snprintf(name, sizeof name, "descreen %u", res);
             printf("%-8s %-14s %10.0f %10.0f %8.2f %10.0f %8.2f\n", kind, name, MegabytesPerSecond(bytes, t),

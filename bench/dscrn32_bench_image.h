@@ -105,6 +105,22 @@ double MedianSeconds(int reps, F&& fn)
     return t[t.size() / 2];
 }
 
+// Medians of two routines timed in turn, so that a change of load on a
+// shared machine falls on both alike.
+template <class F, class G>
+void MedianSecondsPair(int reps, F&& first, G&& second, double* tFirst, double* tSecond)
+{
+    std::vector<double> a, b;
+    for (int i = 0; i < reps; i++) {
+        a.push_back(MedianSeconds(1, first));
+        b.push_back(MedianSeconds(1, second));
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    *tFirst = a[a.size() / 2];
+    *tSecond = b[b.size() / 2];
+}
+
 inline double MegabytesPerSecond(size_t bytes, double seconds)
 {
     return static_cast<double>(bytes) / 1e6 / seconds;

@@ -137,15 +137,16 @@ int main(int argc, char** argv)
         });
         printf("%-8s %-14s %12.0f\n", kind, "ReadFile only", MegabytesPerSecond(bytes, tRead));
         for (const Row& row : rows) {
-            const double tFile = MedianSeconds(reps, [&] {
-                ok = ok && FilterFile(e, file, page, row.mode, row.res, bufferLines, buffer);
-            });
-            const double tMem = MedianSeconds(reps, [&] {
-                if (row.mode < DESCREEN_MODE)
-                    KernelPage(r, page, BuiltinKernels[row.mode], out.data(), lineBytes);
-                else
-                    DescreenPage(r, page, row.res, out.data(), lineBytes);
-            });
+            double tFile = 0, tMem = 0;
+            MedianSecondsPair(
+                reps, [&] { ok = ok && FilterFile(e, file, page, row.mode, row.res, bufferLines, buffer); },
+                [&] {
+                    if (row.mode < DESCREEN_MODE)
+                        KernelPage(r, page, BuiltinKernels[row.mode], out.data(), lineBytes);
+                    else
+                        DescreenPage(r, page, row.res, out.data(), lineBytes);
+                },
+                &tFile, &tMem);
             printf("%-8s %-14s %12.0f %12.0f %8.2f\n", kind, row.name, MegabytesPerSecond(bytes, tFile),
                    MegabytesPerSecond(bytes, tMem), tMem / tFile);
             printf("ROW %s %s %.0f\n", kind, row.name, MegabytesPerSecond(bytes, tFile));

@@ -527,3 +527,60 @@ TEST(DscrnRing, MovableBlockLockedOnlyDuringACall)
 }
 
 }  // namespace
+
+namespace {
+
+// The 32-bit build of every level of the line routines (the DLL runs the
+// fastest; the others must hold on processors without it).
+TEST(DscrnLines32, EveryLevelMatchesTheReference)
+{
+    uint32_t seed = 5;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (uint32_t bpp : {1u, 3u})
+        for (uint32_t width : {1u, 5u, 16u, 17u, 100u, 1001u}) {
+            std::vector<uint8_t> lines[5];
+            const uint8_t* rows[5];
+            for (int r = 0; r < 5; r++) {
+                lines[r].resize((width + 4) * bpp);
+                for (uint32_t x = 0; x < width * bpp; x++)
+                    lines[r][2 * bpp + x] = static_cast<uint8_t>(next() >> 24);
+                for (uint32_t i = 0; i < 2 * bpp; i++) {
+                    lines[r][i] = lines[r][2 * bpp + i % bpp];
+                    lines[r][(width + 2) * bpp + i] = lines[r][(width + 1) * bpp + i % bpp];
+                }
+                rows[r] = lines[r].data() + 2 * bpp;
+            }
+            const int8_t custom[9] = {-128, 127, 90, 127, -3, 127, -128, 127, -128};
+            for (const int8_t* k : {BuiltinKernels[0], BuiltinKernels[2], BuiltinKernels[3], custom}) {
+                std::vector<uint8_t> ref(width * bpp);
+                RefConvolve3x3(rows + 1, ref.data(), width, bpp, k, KernelDivisor(k));
+                for (int level = 0; level < LINE_LEVELS; level++) {
+                    const LineRoutines* f = LineRoutinesFor(level);
+                    if (!f)
+                        continue;
+                    std::vector<uint8_t> fast(width * bpp);
+                    f->convolve3x3(rows + 1, fast.data(), width, bpp, k, KernelDivisor(k));
+                    ASSERT_EQ(fast, ref) << LineLevelName(level) << " width " << width;
+                }
+            }
+            for (uint32_t res : {300u, 150u, 77u, 1u}) {
+                const uint32_t dstWidth = width * res / 300;
+                std::vector<uint8_t> ref(dstWidth * bpp), refCopy(dstWidth * bpp);
+                RefDescreen13(rows, ref.data(), width, dstWidth, res, bpp);
+                RefCopyDecimated(rows[2], refCopy.data(), width, dstWidth, res, bpp);
+                for (int level = 0; level < LINE_LEVELS; level++) {
+                    const LineRoutines* f = LineRoutinesFor(level);
+                    if (!f)
+                        continue;
+                    std::vector<uint8_t> fast(dstWidth * bpp), copy(dstWidth * bpp);
+                    f->descreen13(rows, fast.data(), width, dstWidth, res, bpp);
+                    f->copyDecimated(rows[2], copy.data(), width, dstWidth, res, bpp);
+                    ASSERT_EQ(fast, ref) << LineLevelName(level) << " res " << res;
+                    ASSERT_EQ(copy, refCopy) << LineLevelName(level) << " res " << res;
+                }
+            }
+        }
+    EXPECT_NE(LineRoutinesFor(LINE_SSE2), nullptr) << "Wine on x86 has SSE2";
+}
+
+}  // namespace
