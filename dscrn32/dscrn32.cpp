@@ -11,7 +11,7 @@
 namespace {
 
 HINSTANCE moduleHandle;
-const LineRoutines* lines;  // fastest forms this processor runs, chosen on load
+const LineRoutines* lines;  // fastest forms this processor runs, chosen from cpuid on first use
 
 uint32_t BytesPerPixel(const FilterContext* ctx)
 {
