@@ -234,8 +234,10 @@ def btree(entries, page_size, flags, structure, index_key):
             if group and used + len(entry) > page_size - 6:
                 groups.append(group)
                 group, used = [], 0
+            # The first child of a page costs no bytes: PreviousPage holds it.
+            if group:
+                used += len(entry)
             group.append((key, page_no, entry))
-            used += len(entry)
         groups.append(group)
         for group in groups:
             # The first child is reached through PreviousPage; the others by key.
