@@ -162,6 +162,10 @@ void DescreenBySpans(DescreenSpanProc span, const uint8_t* const rows[5], uint8_
                      uint32_t srcWidth, uint32_t dstWidth, uint32_t resolution, uint32_t bpp)
 {
     const bool gray = bpp == 1;
+    if (resolution == 0 || resolution > 300) {  // no run uses these; the plain form still defines them
+        RefDescreen13(rows, dst, srcWidth, dstWidth, resolution, bpp);
+        return;
+    }
     if (resolution == 300) {
         const uint32_t w = srcWidth < dstWidth ? srcWidth : dstWidth;
         span(rows, dst, 0, static_cast<size_t>(w) * bpp, bpp, gray);
@@ -189,6 +193,10 @@ void CopyDecimatedFast(const uint8_t* line, uint8_t* dst, uint32_t srcWidth, uin
         const uint32_t w = srcWidth < dstWidth ? srcWidth : dstWidth;
         if (w > 0)
             memcpy(dst, line, static_cast<size_t>(w) * bpp);
+        return;
+    }
+    if (resolution == 0 || resolution > 300) {
+        RefCopyDecimated(line, dst, srcWidth, dstWidth, resolution, bpp);
         return;
     }
     Decimation d;

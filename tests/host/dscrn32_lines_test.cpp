@@ -379,6 +379,33 @@ TEST(DscrnFastForms, DescreenAndCopyAtEveryResolution)
             }
 }
 
+TEST(DscrnFastForms, ResolutionsNoRunUsesStillMatch)
+{
+    // 0 and values above 300 never reach the fast forms from the DLL, but
+    // the forms give the reference's bytes for them too (the 16-bit
+    // accumulator wraps past 600 pixels at 400).
+    std::mt19937 rng(8);
+    for (uint32_t res : {0u, 301u, 400u, 1000u})
+        for (uint32_t bpp : {1u, 3u}) {
+            const uint32_t width = 1500;
+            Window5 w;
+            for (int r = 0; r < 5; r++) {
+                w.l[r] = MakeLine(RandomPixels(rng, width * bpp, 0), bpp, 2);
+                w.rows[r] = w.l[r].pixel0();
+            }
+            std::vector<uint8_t> ref(width * bpp), refCopy(width * bpp);
+            RefDescreen13(w.rows, ref.data(), width, width, res, bpp);
+            RefCopyDecimated(w.rows[2], refCopy.data(), width, width, res, bpp);
+            for (const LineRoutines* f : FastForms()) {
+                std::vector<uint8_t> fast(width * bpp), copy(width * bpp);
+                f->descreen13(w.rows, fast.data(), width, width, res, bpp);
+                f->copyDecimated(w.rows[2], copy.data(), width, width, res, bpp);
+                ASSERT_EQ(fast, ref) << "res " << res;
+                ASSERT_EQ(copy, refCopy) << "res " << res;
+            }
+        }
+}
+
 TEST(DscrnFastForms, LevelsFollowTheProcessor)
 {
     // The scalar forms are always there; a level is offered only when the
