@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image_writer.h"
+#include "postfilter.h"
 #include "scanner_commander.h"
 
 namespace {
@@ -34,6 +35,9 @@ const char USAGE[] =
     "  --bottom-up            the scanner stores lines from the end of the buffer\n"
     "  --lines N              lines per read (64)\n"
     "  --library PATH         the command library (default: [ScanDLL] DLL32 of MERVIX.INI)\n"
+    "  --filter 0-5           post-filter through dscrn32.dll with 3x3 kernel mode 0-5 (gray, color)\n"
+    "  --kernel K1,...,K9     post-filter with this 3x3 kernel (weights -128..127, row by row)\n"
+    "  --descreen RES         post-filter with the descreen filter down to RES (1-300, the scan is 300)\n"
     "  --quiet                no progress bar\n"
     "  --list                 print the scanner's description, lenses and resolutions\n";
 
@@ -57,6 +61,8 @@ struct Options {
     bool quiet = false;
     bool list = false;
     std::string output;
+    bool filter = false;  // post-filtering through dscrn32.dll
+    PostFilterSettings filterSettings = {};
 };
 
 // ---------------------------------------------------------------------------
@@ -264,6 +270,28 @@ int ParseOptions(int argc, char **argv, Options *o) {
             o->linesPerRead = uint32_t(v);
         } else if (a == "--library" && next) {
             o->library = argv[++i];
+        } else if (a == "--filter") {
+            if (!takes(0, 5, "a kernel mode from 0 to 5")) return 2;
+            o->filter = true;
+            o->filterSettings.mode = uint16_t(v);
+        } else if (a == "--kernel" && next) {
+            const char *p = argv[++i];
+            for (int k = 0; k < 9; ++k) {
+                char *end = nullptr;
+                long w = strtol(p, &end, 10);
+                if (end == p || w < -128 || w > 127 || (k < 8 && *end != ',') || (k == 8 && *end)) {
+                    return Usage("--kernel takes nine weights from -128 to 127, separated by commas");
+                }
+                o->filterSettings.customKernel[k] = int8_t(w);
+                p = end + 1;
+            }
+            o->filter = true;
+            o->filterSettings.useCustomKernel = true;
+        } else if (a == "--descreen") {
+            if (!takes(1, 300, "a resolution from 1 to 300")) return 2;
+            o->filter = true;
+            o->filterSettings.mode = DESCREEN_MODE;
+            o->filterSettings.resolution = uint16_t(v);
         } else if (a == "--quiet") {
             o->quiet = true;
         } else if (a == "--list") {
@@ -277,6 +305,8 @@ int ParseOptions(int argc, char **argv, Options *o) {
         }
     }
     if (o->adjust && o->tone == "default") o->tone = "adjusted";
+    if (o->filter && o->mode <= SCM_HALFTONE) return Usage("the filters take gray or color scans");
+    if (o->filter && o->bottomUp) return Usage("filtered scans are made top-down");
     if (!o->list && o->output.empty()) return Usage("no output file");
     ImageFormat f;
     if (!o->list && !ImageFormatOf(o->output, &f)) return Usage("the output must end in .png or .bmp");
@@ -358,6 +388,68 @@ void Progress(const Options &o, uint32_t done, uint32_t total) {
     bar[width] = 0;
     fprintf(stderr, "\rscanning [%s] %3u%% %u/%u lines", bar, unsigned(uint64_t(done) * 100 / total), done, total);
     fflush(stderr);
+}
+
+// A temporary file beside the others of this user.
+std::string TempFile() {
+    char dir[MAX_PATH], path[MAX_PATH];
+    DWORD n = GetTempPathA(MAX_PATH, dir);
+    if (n == 0 || n >= MAX_PATH || !GetTempFileNameA(dir, "scn", 0, path)) return std::string();
+    return path;
+}
+
+std::string Dscrn32Path() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string p(path, n < MAX_PATH ? n : 0);
+    size_t slash = p.find_last_of('\\');
+    return slash == std::string::npos ? "dscrn32.dll" : p.substr(0, slash + 1) + "dscrn32.dll";
+}
+
+// Runs the raw scan through dscrn32.dll and writes the filtered lines.
+bool FilterToImage(const Options &o, const std::string &raw, uint32_t width, uint32_t bytesPerLine,
+                   uint32_t lines) {
+    PostFilterImage image = {width, bytesPerLine, lines, o.mode == SCM_COLOR};
+    std::string filtered = TempFile();
+    char message[300] = "";
+    HANDLE out = filtered.empty() ? INVALID_HANDLE_VALUE
+                                  : CreateFileA(filtered.c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr,
+                                                CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "scan: cannot make a temporary file for the filtered image; free disk space in %%TEMP%%.\n");
+        return false;
+    }
+    PostFilterSink sink = {out, nullptr, 0};
+    PostFilterOutput result = {};
+    const std::string dll = Dscrn32Path();
+    int st = PostFilterFile(dll.c_str(), raw.c_str(), image, o.filterSettings, &sink, &result, message,
+                            sizeof(message));
+    CloseHandle(out);
+    bool ok = st == PF_OK;
+    if (!ok) fprintf(stderr, "scan: filtering: %s: %s\n", PostFilterStatusName(st), message);
+    FILE *f = ok ? fopen(filtered.c_str(), "rb") : nullptr;
+    ImageFormat fmt;
+    ImageFormatOf(o.output, &fmt);
+    ImageWriter w;
+    if (ok && (!f || !ImageOpen(&w, o.output, fmt, result.width, result.lines, o.mode == SCM_COLOR ? 24 : 8))) {
+        fprintf(stderr, "scan: %s\n", f ? w.error.c_str() : "cannot read the filtered image back");
+        ok = false;
+    }
+    if (ok) {
+        std::vector<uint8_t> line(result.lineBytes);
+        for (uint32_t r = 0; ok && r < result.written; ++r)
+            ok = fread(line.data(), 1, line.size(), f) == line.size() && ImageWriteRow(&w, line.data());
+        if (!ImageClose(&w) || !ok) {
+            fprintf(stderr, "scan: %s\n", w.error.empty() ? "cannot write the filtered image" : w.error.c_str());
+            ok = false;
+        }
+        if (ok)
+            printf("filtered %s %ux%u pixels\n",
+                   o.filterSettings.mode == DESCREEN_MODE ? "descreen" : "kernel", result.width, result.lines);
+    }
+    if (f) fclose(f);
+    DeleteFileA(filtered.c_str());
+    return ok;
 }
 
 int Scan(const Options &o) {
@@ -472,7 +564,14 @@ int Scan(const Options &o) {
     ImageFormat fmt;
     ImageFormatOf(o.output, &fmt);
     ImageWriter out;
-    if (!ImageOpen(&out, o.output, fmt, width, lines, bits)) {
+    // A filtered scan goes to a raw file first, as a data source writes it.
+    std::string raw = o.filter ? TempFile() : std::string();
+    FILE *rawFile = raw.empty() ? nullptr : fopen(raw.c_str(), "wb");
+    if (o.filter && !rawFile) {
+        fprintf(stderr, "scan: cannot make a temporary file for the raw scan; free disk space in %%TEMP%%.\n");
+        return Fail();
+    }
+    if (!o.filter && !ImageOpen(&out, o.output, fmt, width, lines, bits)) {
         fprintf(stderr, "scan: %s\n", out.error.c_str());
         ImageClose(&out);
         return Fail();
@@ -495,9 +594,16 @@ int Scan(const Options &o) {
         s = Send(SC_READ_LINES);
         if (s != SCS_OK && s != SCS_PARTIAL && s != SCS_END_OF_DATA) break;
         const uint32_t n = block.count;
-        if (!o.bottomUp)
+        if (rawFile) {
+            uint32_t keep = n < lines - received ? n : lines - received;
+            if (fwrite(at, bytesPerLine, keep, rawFile) != keep) {
+                fprintf(stderr, "scan: cannot write the raw scan (disk full?).\n");
+                break;
+            }
+        } else if (!o.bottomUp) {
             for (uint32_t k = 0; k < n && received + k < lines; ++k)
                 if (!ImageWriteRow(&out, at + size_t(k) * bytesPerLine)) break;
+        }
         received += n;
         Progress(o, received < lines ? received : lines, lines);
         if (s == SCS_END_OF_DATA || (n == 0 && s != SCS_PARTIAL)) break;
@@ -505,16 +611,28 @@ int Scan(const Options &o) {
     if (!o.quiet) fputc('\n', stderr);
     if (s < 0 || (s > SCS_PARTIAL)) {
         Explain("reading the scan", s, nullptr);
-        ImageClose(&out);
+        if (rawFile) {
+            fclose(rawFile);
+            DeleteFileA(raw.c_str());
+        } else {
+            ImageClose(&out);
+        }
         return Fail();
     }
     if (o.bottomUp)  // slot 0 holds the image's last line
         for (uint32_t r = 0; r < lines; ++r) ImageWriteRow(&out, buffer.data() + size_t(lines - 1 - r) * bytesPerLine);
     const DWORD elapsed = GetTickCount() - started;
-    bool written = ImageClose(&out);
+    bool written = rawFile ? fclose(rawFile) == 0 : ImageClose(&out);
     s = Send(SC_STOP_SCAN);
     scanning = false;
     if (s) Explain("stopping the scan", s, nullptr);
+    if (rawFile) {
+        // The scanner is free for others while the filter runs.
+        Finish();
+        written = written && received == lines && FilterToImage(o, raw, width, bytesPerLine, lines);
+        DeleteFileA(raw.c_str());
+        if (!written) return 1;
+    }
     if (!written) {
         fprintf(stderr, "scan: %s\n", out.error.c_str());
         return Fail();
