@@ -3,7 +3,8 @@
 
 The output is a WinHelp 3.1 file (|SYSTEM minor version 21) without
 compression: a file header, the internal directory as a B+ tree, and the
-internal files |SYSTEM, |FONT, |TOPIC and |CONTEXT.  Topic jumps are stored
+internal files |SYSTEM, |FONT, |TOPIC, |CONTEXT and the keyword index
+|KWBTREE with |KWDATA.  Topic jumps are stored
 as hashes of the target's context name, resolved through |CONTEXT.
 
 Source format (UTF-8, encoded to Windows-1252 in the output):
@@ -11,6 +12,7 @@ Source format (UTF-8, encoded to Windows-1252 in the output):
     title: TEXT                help file title (window caption)
     copyright: TEXT            copyright line
     = context | Topic title    starts a topic; the first one is the contents
+    keywords: one; two         index entries of the topic (after its '=' line)
     == Heading                 bold heading paragraph
     - item                     indented list item
     other lines                body text; a blank line ends a paragraph
@@ -120,7 +122,14 @@ def parse_source(text):
                 doc[key] = value.strip()
                 continue
             raise HelpSourceError(f"line {lineno}: unknown setting '{key}'")
-        if line.startswith("==") :
+        if topic is not None and line.lower().startswith("keywords:"):
+            close_para()
+            words = [w.strip() for w in line.partition(":")[2].split(";")]
+            if not all(words):
+                raise HelpSourceError(f"line {lineno}: empty keyword")
+            topic["keywords"] += words
+            continue
+        if line.startswith("=="):
             if topic is None:
                 raise HelpSourceError(f"line {lineno}: heading outside a topic")
             close_para()
@@ -132,7 +141,8 @@ def parse_source(text):
             context, title = context.strip(), title.strip()
             if not sep or not title or not CONTEXT_RE.match(context):
                 raise HelpSourceError(f"line {lineno}: topic line must be '= context | Title'")
-            topic = {"context": context, "title": title, "paras": [(PARA_TITLE, title)]}
+            topic = {"context": context, "title": title, "paras": [(PARA_TITLE, title)],
+                     "keywords": []}
             doc["topics"].append(topic)
             continue
         if topic is None:
@@ -398,6 +408,24 @@ def build_topic(doc, hashes):
 
 # ---------------------------------------------------------------- other files
 
+def keyword_files(doc, offsets):
+    """|KWBTREE (keyword, count of topics, offset into |KWDATA) and |KWDATA
+    (the topic offsets). Keywords are case-blind: the first spelling wins."""
+    spelling, topics = {}, {}
+    for t in doc["topics"]:
+        for word in t["keywords"]:
+            key = word.lower()
+            spelling.setdefault(key, word)
+            if offsets[t["context"]] not in topics.setdefault(key, []):
+                topics[key].append(offsets[t["context"]])
+    entries, data = [], b""
+    for key in sorted(spelling):
+        word = cstr(encode_text(spelling[key]))
+        entries.append((word + struct.pack("<HI", len(topics[key]), len(data)), word))
+        data += b"".join(struct.pack("<I", off) for off in topics[key])
+    return btree(entries, 2048, 0x0002, "F24", lambda key: key), data
+
+
 def build_system(doc, contents_offset):
     out = struct.pack("<HHHIH", SYSTEM_MAGIC, SYSTEM_MINOR, 1, 0, 0)
 
@@ -440,9 +468,11 @@ def build_hlp(doc):
         "|TOPIC": topic,
         "|CONTEXT": context_tree([(hashes[c.lower()], off) for c, off in offsets.items()]),
     }
+    if any(t["keywords"] for t in doc["topics"]):
+        files["|KWBTREE"], files["|KWDATA"] = keyword_files(doc, offsets)
     out = bytearray(16)
     where = {}
-    for name in ("|SYSTEM", "|FONT", "|CONTEXT", "|TOPIC"):
+    for name in sorted(files):
         where[name] = len(out)
         out += internal_file(files[name])
     directory_start = len(out)

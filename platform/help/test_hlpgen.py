@@ -52,6 +52,25 @@ class Reader:
         return key, u16(page, end + 1), end + 3
 
     @staticmethod
+    def kw_entry(page, p, leaf):
+        end = page.index(b"\0", p)
+        key = page[p:end].decode("cp1252")
+        if leaf:
+            count, at = struct.unpack_from("<HI", page, end + 1)
+            return key, (count, at), end + 7
+        return key, u16(page, end + 1), end + 3
+
+    def keywords(self):
+        """{keyword: [topic offsets]} from |KWBTREE and |KWDATA."""
+        data = self.body("|KWDATA")
+        out = {}
+        for key, (count, at) in self.tree_entries(self.body("|KWBTREE"), self.kw_entry):
+            if at + 4 * count > len(data):
+                raise ValueError("keyword data beyond |KWDATA")
+            out[key] = list(struct.unpack_from(f"<{count}I", data, at))
+        return out
+
+    @staticmethod
     def ctx_entry(page, p, leaf):
         key = struct.unpack_from("<i", page, p)[0]
         if leaf:
@@ -244,6 +263,7 @@ def synthetic_source(topics, words):
     lines = ["title: Test file", ""]
     for i in range(topics):
         lines.append(f"= topic_{i} | Topic number {i}")
+        lines.append(f"keywords: word {i:03d}; shared; group {i % 3}")
         for j in range(6):
             body = " ".join(rnd.choice(["scan", "button", "lamp", "port"]) for _ in range(words))
             lines.append(f"Paragraph {j}: {body} [[topic_{(i + 1) % topics}|next]] **bold** `code`.")
@@ -257,7 +277,10 @@ class GeneratedFile(unittest.TestCase):
     def check_document(self, doc):
         data = hlpgen.build_hlp(doc)
         r = Reader(data)
-        self.assertEqual(sorted(r.files), ["|CONTEXT", "|FONT", "|SYSTEM", "|TOPIC"])
+        expected = ["|CONTEXT", "|FONT", "|SYSTEM", "|TOPIC"]
+        if any(t["keywords"] for t in doc["topics"]):
+            expected += ["|KWBTREE", "|KWDATA"]
+        self.assertEqual(sorted(r.files), sorted(expected))
 
         header, records = r.system()
         self.assertEqual(header, (0x036C, 21, 1, 0))
@@ -285,6 +308,19 @@ class GeneratedFile(unittest.TestCase):
         for t in topics:
             for h in t["jumps"]:
                 self.assertIn(r.tree_search(ctx, h, Reader.ctx_entry), by_offset)
+
+        # The index: each keyword, once, in alphabetical order, naming the
+        # topics that list it.
+        want = {}
+        for src, got in zip(doc["topics"], topics):
+            for word in src["keywords"]:
+                want.setdefault(word.lower(), [])
+                if got["offset"] not in want[word.lower()]:
+                    want[word.lower()].append(got["offset"])
+        if want:
+            index = r.keywords()
+            self.assertEqual(list(index), sorted(index, key=str.lower))
+            self.assertEqual({k.lower(): v for k, v in index.items()}, want)
         return r, topics
 
     def test_detect_help_reads_back(self):
@@ -299,6 +335,15 @@ class GeneratedFile(unittest.TestCase):
         r, topics = self.check_document(doc)
         self.assertGreaterEqual(len(r.body("|TOPIC")) // 4096, 5)
         self.assertGreater(len({t["offset"] >> 15 for t in topics}), 4)
+
+    def test_keyword_shared_by_topics_and_spelt_twice(self):
+        doc = hlpgen.parse_source("title: T\n= a | A\nkeywords: Lamp; port\nx\n"
+                                  "= b | B\nkeywords: lamp; Zoom; apple\ny\n")
+        r, topics = self.check_document(doc)
+        self.assertEqual(r.keywords(), {"apple": [topics[1]["offset"]],
+                                        "Lamp": [topics[0]["offset"], topics[1]["offset"]],
+                                        "port": [topics[0]["offset"]],
+                                        "Zoom": [topics[1]["offset"]]})
 
     def test_one_short_topic(self):
         self.check_document(hlpgen.parse_source("title: T\n= only | Only\nText.\n"))
@@ -344,6 +389,7 @@ class Source(unittest.TestCase):
             "same context twice": "title: T\n= a | A\nx\n= A | B\ny\n",
             "character outside Windows-1252": "title: T\n= a | A\n\u4e2d\n",
             "unknown setting": "colour: red\n= a | A\ntext\n",
+            "empty keyword": "title: T\n= a | A\nkeywords: one;;two\ntext\n",
         }
         for name, text in cases.items():
             with self.subTest(name):

@@ -2,6 +2,8 @@
 // HELP_CONTENTS opens Wine's help viewer on the contents page, a jump on
 // that page leads to the topic it names, and HELP_QUIT closes the viewer.
 #include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +119,69 @@ bool WaitForTopic(HWND viewer, const char* marker, std::string* shown) {
   return false;
 }
 
+struct ChildSearch {
+  const char* cls;
+  const char* text;  // null: any text
+  HWND found;
+};
+
+BOOL CALLBACK MatchChild(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<ChildSearch*>(lp);
+  char cls[64];
+  if (!GetClassNameA(w, cls, sizeof cls) || lstrcmpiA(cls, s->cls) != 0) return TRUE;
+  if (s->text) {
+    std::string t = WindowText(w);
+    std::string bare;
+    for (char c : t)
+      if (c != '&') bare += c;
+    if (bare != s->text) return TRUE;
+  }
+  s->found = w;
+  return FALSE;
+}
+
+HWND FindChild(HWND parent, const char* cls, const char* text) {
+  ChildSearch s = {cls, text, nullptr};
+  EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+BOOL CALLBACK MatchDialog(HWND w, LPARAM lp) {
+  char cls[64];
+  if (IsWindowVisible(w) && GetClassNameA(w, cls, sizeof cls) && lstrcmpA(cls, "#32770") == 0) {
+    *reinterpret_cast<HWND*>(lp) = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A dialog (the index property sheet) shown by the viewer's thread.
+HWND WaitForViewerDialog(HWND viewer) {
+  DWORD thread = GetWindowThreadProcessId(viewer, nullptr);
+  for (DWORD waited = 0; waited < kTimeoutMs; waited += 100) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(thread, MatchDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog) return dialog;
+    PumpFor(100);
+  }
+  return nullptr;
+}
+
+// List box text of another process: the wide call carries the whole text.
+std::string ListText(HWND list, int i) {
+  DWORD_PTR len = 0;
+  if (!SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 5000, &len) || len > 1000)
+    return {};
+  std::wstring w(len + 1, L'\0');
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()), SMTO_ABORTIFHUNG,
+                           5000, &got) || got > len)
+    return {};
+  std::string out(got, '\0');
+  for (DWORD_PTR k = 0; k < got; ++k) out[k] = static_cast<char>(w[k] < 0x80 ? w[k] : '?');
+  return out;
+}
+
 // Rich edit counts a paragraph end as one character; WM_GETTEXT gives "\r\n".
 LONG CharIndex(const std::string& text, size_t pos) {
   LONG index = 0;
@@ -229,6 +294,45 @@ TEST_F(HelpFileTest, JumpsLeadToTheirTopicsAndContentsComesBack) {
     EXPECT_TRUE(WaitForTopic(viewer, "runs in the background without a window", &shown)) << shown;
     EXPECT_EQ(FindWindowA(kViewerClass, kHelpTitle), viewer) << "contents opened a second viewer";
   }
+}
+
+// The Index button lists the file's keywords; choosing one opens its topic.
+TEST_F(HelpFileTest, IndexListsTheKeywordsAndOpensTheChosenTopic) {
+  HWND viewer = OpenContents();
+  ASSERT_NE(viewer, nullptr);
+  std::string shown;
+  ASSERT_TRUE(WaitForTopic(viewer, "Choosing what the button starts", &shown)) << shown;
+
+  HWND index_button = FindChild(viewer, "Button", "Index");
+  ASSERT_NE(index_button, nullptr) << "no Index button";
+  PostMessageA(index_button, BM_CLICK, 0, 0);
+  HWND sheet = WaitForViewerDialog(viewer);
+  ASSERT_NE(sheet, nullptr) << "the index did not open";
+  HWND list = nullptr;
+  for (DWORD waited = 0; !list && waited < kTimeoutMs; waited += 100) {
+    list = FindChild(sheet, "ListBox", nullptr);
+    if (!list) PumpFor(100);
+  }
+  ASSERT_NE(list, nullptr);
+
+  // The keywords: lines of detect_help.txt, 21 entries in all.
+  DWORD_PTR count = 0;
+  ASSERT_TRUE(SendMessageTimeoutA(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count));
+  EXPECT_EQ(count, 21u);
+  int detect_ini = -1;
+  for (int i = 0; i < static_cast<int>(count); ++i) {
+    std::string item = ListText(list, i);
+    if (item == "Detect.ini") detect_ini = i;
+    if (i == 0) {
+      EXPECT_EQ(item, "/D option");
+    }
+  }
+  ASSERT_GE(detect_ini, 0) << "no \"Detect.ini\" in the index";
+
+  PostMessageA(list, LB_SETCURSEL, detect_ini, 0);
+  PumpFor(200);
+  PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+  EXPECT_TRUE(WaitForTopic(viewer, "The Scan Button Setup dialog\r\n", &shown)) << shown;
 }
 
 }  // namespace
