@@ -46,11 +46,15 @@ VIAddVersionKey "LegalCopyright" ""
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+Var MonitorStopped
+
 ; Ends a running monitor with btnclose and waits until its window is gone,
 ; so that its files can be replaced or removed.
 !macro StopMonitor
+  StrCpy $MonitorStopped 0
   FindWindow $0 "${MONITOR_CLASS}"
   ${If} $0 <> 0
+    StrCpy $MonitorStopped 1
     ${If} ${FileExists} "$INSTDIR\btnclose.exe"
       ExecWait '"$INSTDIR\btnclose.exe"'
     ${Else}
@@ -106,6 +110,7 @@ Section "Scanner software (required)" SecSuite
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+
 Section /o "Virtual scanner (for machines without the scanner)" SecVirtual
   SetOutPath "$INSTDIR"
   File "${BIN}\orvscnr.sys"
@@ -121,6 +126,13 @@ Section /o "Virtual scanner (for machines without the scanner)" SecVirtual
     ${EndIf}
   ${EndIf}
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VirtualScanner" 1
+SectionEnd
+
+; A monitor that was running before goes on watching the button.
+Section "-Restart monitor"
+  ${If} $MonitorStopped = 1
+    Exec '"$INSTDIR\btnmon.exe"'
+  ${EndIf}
 SectionEnd
 
 LangString DESC_SecSuite ${LANG_ENGLISH} "The command library, the Scanner Utility, the scan-button monitor with its setup and help, the filter library and the scanning program."
