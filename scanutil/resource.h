@@ -1,0 +1,66 @@
+// Resource numbers of scanutil.
+#pragma once
+
+// Strings.
+#define IDS_CAPTION 0
+#define IDS_CONNECTED 1
+#define IDS_NOT_CONNECTED 2
+#define IDS_SCANNER_NOT_FOUND 3
+#define IDS_WRONG_MODEL 4
+#define IDS_DLL_NOT_FOUND 5
+#define IDS_SCANNER_IN_USE 6
+#define IDS_TAB_IO_VERIFY 7
+#define IDS_TAB_LAMP 9
+#define IDS_TAB_SCANPORT 10
+#define IDS_LAMP_KEEP_ON 11
+#define IDS_LAMP_OFF_AFTER 12
+#define IDS_LAMP_TURN_ON 13
+#define IDS_LAMP_TURN_OFF 14
+#define IDS_SHARED_DLLS 15
+#define IDS_MODE_EPP 16
+#define IDS_MODE_SPP 17
+#define IDS_ADDRESS_UNDEFINED 18
+#define IDS_MODE_UNDEFINED 19
+#define IDS_STATUS_GOOD 20
+#define IDS_STATUS_FAILURE 21
+
+// Icon and bitmaps.
+#define IDI_UTILITY 99
+#define IDB_LAMP_ON 100
+#define IDB_LAMP_TIMER 101
+#define IDB_LAMP_SWITCH_ON 102
+#define IDB_LAMP_SWITCH_OFF 103
+#define IDB_LAMP_SWITCH_ON_PALE 107
+#define IDB_LAMP_SWITCH_OFF_PALE 108
+
+// Dialogs and pages.
+#define IDD_UTILITY 300
+#define IDD_UTILITY_SCANPORT 301
+#define IDD_IO_VERIFY 400
+#define IDD_SCANPORT 500
+#define IDD_LAMP 600
+
+// Controls.
+#define IDC_TABS 201
+#define IDC_VERIFY_PORT 210
+#define IDC_AUTO_SEARCH 211
+#define IDC_ADDRESS_378 401
+#define IDC_ADDRESS_278 402
+#define IDC_ADDRESS_3BC 403
+#define IDC_SHOW_ADDRESS 404
+#define IDC_SHOW_MODE 405
+#define IDC_MODE_EPP 406
+#define IDC_MODE_SPP 407
+#define IDC_SCANPORT_ADDRESS 501
+#define IDC_SCANPORT_LIST 502
+#define IDC_SCANPORT_STATUS 503
+#define IDC_LAMP_KEEP_ON 601
+#define IDC_LAMP_OFF_AFTER 602
+#define IDC_LAMP_TURN_ON 603
+#define IDC_LAMP_TURN_OFF 604
+#define IDC_LAMP_MINUTES 605
+#define IDC_LAMP_ARROWS 606
+
+#ifndef IDC_STATIC
+#define IDC_STATIC -1
+#endif
