@@ -43,7 +43,9 @@ uint32_t ScanPortCandidates(bool search, const uint16_t *list, uint32_t count, i
     return count;
 }
 
-uint16_t OpeningAddress(uint16_t portAddress) { return portAddress == 0 ? DEFAULT_PORT_ADDRESS : portAddress; }
+uint16_t OpeningAddress(uint16_t portAddress) {
+    return portAddress == 0 ? static_cast<uint16_t>(DEFAULT_PORT_ADDRESS) : portAddress;
+}
 
 uint16_t MinutesFromSeconds(uint32_t seconds) { return static_cast<uint16_t>(seconds / 60); }
 
