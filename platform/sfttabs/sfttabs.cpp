@@ -242,6 +242,12 @@ LRESULT CALLBACK TabControlProc(HWND tab, UINT message, WPARAM wParam, LPARAM lP
         InvalidateRect(tab, nullptr, TRUE);
         return TRUE;
     }
+    case SFTTABSM_GETTABTEXT: {
+        char *out = reinterpret_cast<char *>(lParam);
+        if (!tc || !out || wParam >= static_cast<WPARAM>(tc->count)) return -1;
+        lstrcpynA(out, tc->tabs[wParam].text, SFTTABS_TEXT_CHARS);
+        return lstrlenA(out);
+    }
     case SFTTABSM_GETCURRENT:
         return tc ? tc->current : -1;
     case SFTTABSM_GETTABCENTER:

@@ -18,6 +18,7 @@ enum : UINT {
     SFTTABSM_GETCURRENT = WM_USER + 29,    // returns the shown tab's index, -1 when none
     SFTTABSM_GETTABCENTER = WM_USER + 30,  // wParam: index; MAKELONG(x, y) in client pixels, 0 when none
     SFTTABSM_QUERYLEAVE = WM_USER + 31,    // sent to a page before it is left: non-zero result refuses
+    SFTTABSM_GETTABTEXT = WM_USER + 32,    // wParam: index, lParam: buffer of SFTTABS_TEXT_CHARS; returns the length
 };
 
 // Notification codes, sent as WM_COMMAND (control id, code) with the tab
