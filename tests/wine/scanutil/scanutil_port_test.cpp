@@ -59,6 +59,43 @@ TEST_F(IoVerifyPageTest, AutoSearchFindsTheScannerAt278Spp) {
     EXPECT_EQ(WindowText(GetDlgItem(page, 407)), "&SPP");
     EXPECT_EQ(ItemText(page, 404), "278");
     EXPECT_EQ(ItemText(page, 405), "SPP");
+
+    // A selection without a test survives leaving the page and comes back
+    // as the selection and as what the page shows.
+    PostClick(page, 403);
+    PostClick(page, 406);
+    ASSERT_TRUE(WaitUntil([&] { return IsChecked(page, 403) && IsChecked(page, 406); }, GUI_TIMEOUT_MS));
+    ClickTab(TabControl(dialog), 1);
+    ASSERT_NE(WaitPage(dialog, 605), nullptr);
+    ClickTab(TabControl(dialog), 0);
+    page = WaitPage(dialog, 401);
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(IsChecked(page, 403));
+    EXPECT_TRUE(IsChecked(page, 406));
+    EXPECT_EQ(ItemText(page, 404), "3bc");
+    EXPECT_EQ(ItemText(page, 405), "EPP");
+    ClearLog();
+    CloseWithButton(utility, dialog);
+    EXPECT_EQ(PortRequests(scanner.Log()).size(), 0u) << "an untested selection was sent";
+}
+
+TEST_F(IoVerifyPageTest, FailedSettingsReadStartsAt378EppWithTheLampOn) {
+    StandardIni();
+    VscFault fault = {VSC_FAULT_FAIL, IOCTL_SCANNER_PORT_SERVICE, 1, 0xC0000001u, 0};
+    ASSERT_EQ(VscAddFault(scanner.device, fault), 0u);
+    START_UTILITY(utility, dialog);
+    EXPECT_EQ(WindowText(dialog), "Scanner Utility");
+    HWND page = WaitPage(dialog, 401);
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(IsChecked(page, 401));
+    EXPECT_TRUE(IsChecked(page, 406));
+    EXPECT_EQ(ItemText(page, 404), "378");
+    EXPECT_EQ(ItemText(page, 405), "EPP");
+    ClickTab(TabControl(dialog), 1);
+    HWND lamp = WaitPage(dialog, 605);
+    ASSERT_NE(lamp, nullptr);
+    EXPECT_EQ(ItemText(lamp, 605), "5");
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(lamp, 605)); }, GUI_TIMEOUT_MS));
     CloseWithButton(utility, dialog);
 }
 
@@ -136,6 +173,18 @@ TEST_F(ScanPortPageTest, ListsTheEntriesInOrderAndSearchesFromTheCurrentOne) {
     EXPECT_EQ(TakeMessageBox(utility.pi.dwProcessId), "Cannot establish the scanner connection!");
     EXPECT_EQ(TestsSent(scanner.Log()), (Pairs{{0x278, 0}}));
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 1);
+    CloseWithButton(utility, dialog);
+}
+
+TEST_F(ScanPortPageTest, UndefinedPortSelectsTheFirstEntryAndShowsFailure) {
+    StandardIni();
+    ASSERT_EQ(VscSetPort(scanner.device, 0xFFFF, 0), 0u);
+    START_UTILITY(utility, dialog);
+    HWND page = WaitPage(dialog, 502);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(SendMessageA(GetDlgItem(page, 502), CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(ItemText(page, 501), "378");
+    EXPECT_EQ(ItemText(page, 503), "Failure");
     CloseWithButton(utility, dialog);
 }
 

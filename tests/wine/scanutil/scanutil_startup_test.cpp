@@ -207,22 +207,29 @@ TEST_F(StartupTest, AtExitPaintUnregisterThenReleaseThenClose) {
 TEST_F(StartupTest, WithoutThePaintingLibraryTheLampPageStillWorks) {
     char temp[MAX_PATH];
     GetTempPathA(sizeof(temp), temp);
-    WriteIni(IniText(DevcmdPath(), std::string(temp) + "no_painting_library_here\\", {"378"}));
-    START_UTILITY(utility, dialog);
-    ClickTab(TabControl(dialog), 1);
-    HWND page = WaitPage(dialog, 605);
-    ASSERT_NE(page, nullptr);
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 605)));
-    ClearLog();
-    PostClick(page, 604);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(page, 605)); }, GUI_TIMEOUT_MS))
-        << "choosing Turn off Lamp did not take";
-    CloseWithButton(utility, dialog);
-    const std::vector<PortServiceRequest> sent = PortRequests(scanner.Log());
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0].subCode, SCP_LAMP_OFF);
-    EXPECT_EQ(sent[1].subCode, SCP_SET_LAMP_TIMEOUT);
-    EXPECT_EQ(sent[1].seconds, 600u);
+    // No library in the folder; a folder whose joined path would not fit
+    // the 260 characters of a path (it is not cut to another file's name).
+    const std::string dirs[] = {std::string(temp) + "no_painting_library_here\\",
+                                "C:\\" + std::string(250, 'p') + "\\"};
+    for (const std::string &dir : dirs) {
+        SCOPED_TRACE(dir.size());
+        WriteIni(IniText(DevcmdPath(), dir, {"378"}));
+        START_UTILITY(utility, dialog);
+        ClickTab(TabControl(dialog), 1);
+        HWND page = WaitPage(dialog, 605);
+        ASSERT_NE(page, nullptr);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, 605)));
+        ClearLog();
+        PostClick(page, 604);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(page, 605)); }, GUI_TIMEOUT_MS))
+            << "choosing Turn off Lamp did not take";
+        CloseWithButton(utility, dialog);
+        const std::vector<PortServiceRequest> sent = PortRequests(scanner.Log());
+        ASSERT_EQ(sent.size(), 2u);
+        EXPECT_EQ(sent[0].subCode, SCP_LAMP_OFF);
+        EXPECT_EQ(sent[1].subCode, SCP_SET_LAMP_TIMEOUT);
+        EXPECT_EQ(sent[1].seconds, 600u);
+    }
 }
 
 }  // namespace
