@@ -5,6 +5,7 @@
 
 #include "monitor_logic.h"
 #include "resource.h"
+#include "setup_dialog.h"
 #include "suite_config.h"
 
 MonitorState g_monitor = {};
@@ -41,7 +42,9 @@ void PollButton(HWND window) {
 }
 
 void LaunchAction(HWND window) {
-    char key[NAME_CHARS];
+    // The key list needs room for a 79-character name and both of its
+    // zeros; in 80 characters such a name would come back cut.
+    char key[PATH_CHARS];
     if (!ReadFirstActionKey(key, sizeof(key))) return;
     char value[PATH_CHARS] = "";
     GetPrivateProfileStringA(ACTION_SECTION, key, "", value, sizeof(value), g_monitor.settingsPath);
@@ -106,8 +109,6 @@ void ShutDown(HWND window) {
 
 }  // namespace
 
-void OpenSetupDialog(HWND owner);
-
 void ShowResourceMessage(UINT id, UINT style, uint32_t count, const char *const *arguments) {
     char *area = static_cast<char *>(LocalAlloc(LMEM_FIXED, MESSAGE_AREA));
     if (!area) return;
@@ -133,7 +134,9 @@ bool ReadFirstActionKey(char *key, DWORD size) {
 }
 
 void ExpandActionPlaceholders() {
-    char key[NAME_CHARS];
+    // The key list needs room for a 79-character name and both of its
+    // zeros; in 80 characters such a name would come back cut.
+    char key[PATH_CHARS];
     if (!ReadFirstActionKey(key, sizeof(key))) return;
     char value[PATH_CHARS] = "";
     GetPrivateProfileStringA(ACTION_SECTION, key, "", value, sizeof(value), g_monitor.settingsPath);

@@ -50,7 +50,8 @@ void ShowResourceMessage(UINT id, UINT style, uint32_t count, const char *const 
 HMODULE LoadScannerLibrary(const char *path);
 
 // The first key of section "Action" of the settings file, read from the key
-// list into `size` characters; false when there is none.
+// list into `size` characters (PATH_CHARS: a key of 79 characters needs 81
+// for the list); false when there is none.
 bool ReadFirstActionKey(char *key, DWORD size);
 
 void ExpandActionPlaceholders();

@@ -151,3 +151,194 @@ void ScreenshotIfFailed() {
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     SaveScreenshot(BinDir() + "\\..\\Testing\\Temporary\\" + name + ".bmp");
 }
+
+#include <commctrl.h>
+
+HWND OpenSetup(const MonitorProcess &monitor) {
+    DWORD code = 999;
+    if (!RunProcess("\"" + MonitorExe() + "\" /S", 15000, &code) || code != 0) return nullptr;
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = nullptr;
+            HWND w = nullptr;
+            while ((w = FindWindowExA(nullptr, w, "#32770", SETUP_TITLE)) != nullptr) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                if (owner == monitor.pi.dwProcessId && IsWindowVisible(w)) found = w;
+            }
+            return found != nullptr;
+        },
+        15000);
+    return found;
+}
+
+int SetupDialogCount(DWORD processId) {
+    int n = 0;
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, "#32770", SETUP_TITLE)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        n += owner == processId;
+    }
+    return n;
+}
+
+static std::string ComboText(HWND combo, int index) {
+    // The ANSI call across processes brings back one character only.
+    LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, WPARAM(index), 0);
+    if (length == CB_ERR || length > 1000) return "";
+    std::vector<wchar_t> wide(size_t(length) + 1, 0);
+    SendMessageW(combo, CB_GETLBTEXT, WPARAM(index), reinterpret_cast<LPARAM>(wide.data()));
+    char text[2048] = "";
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, text, sizeof(text), nullptr, nullptr);
+    return text;
+}
+
+std::vector<std::string> ComboTexts(HWND combo) {
+    std::vector<std::string> texts;
+    LRESULT n = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) texts.push_back(ComboText(combo, int(i)));
+    return texts;
+}
+
+std::string ComboSelectedText(HWND combo) {
+    LRESULT i = SendMessageA(combo, CB_GETCURSEL, 0, 0);
+    return i == CB_ERR ? std::string("(none)") : ComboText(combo, int(i));
+}
+
+bool ChooseGroup(HWND dialog, const std::string &text) {
+    HWND combo = GetDlgItem(dialog, ID_GROUP_COMBO);
+    std::vector<std::string> texts = ComboTexts(combo);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i] != text) continue;
+        SendMessageA(combo, CB_SETCURSEL, i, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(ID_GROUP_COMBO, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+        return true;
+    }
+    return false;
+}
+
+namespace {
+// A block of memory in the list view's process.
+struct Remote {
+    HANDLE process = nullptr;
+    char *address = nullptr;
+    explicit Remote(HWND window, size_t size) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (process)
+            address = static_cast<char *>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    }
+    ~Remote() {
+        if (address) VirtualFreeEx(process, address, 0, MEM_RELEASE);
+        if (process) CloseHandle(process);
+    }
+    bool Put(size_t at, const void *data, size_t size) {
+        return address && WriteProcessMemory(process, address + at, data, size, nullptr);
+    }
+    bool Get(size_t at, void *data, size_t size) {
+        return address && ReadProcessMemory(process, address + at, data, size, nullptr);
+    }
+};
+}  // namespace
+
+std::vector<std::string> ItemLabels(HWND list) {
+    std::vector<std::string> labels;
+    LRESULT n = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    Remote remote(list, sizeof(LVITEMA) + 300);
+    for (LRESULT i = 0; i < n; ++i) {
+        LVITEMA item = {};
+        item.iSubItem = 0;
+        item.pszText = remote.address + sizeof(LVITEMA);
+        item.cchTextMax = 260;
+        char text[300] = "";
+        remote.Put(sizeof(LVITEMA), text, sizeof(text));
+        remote.Put(0, &item, sizeof(item));
+        SendMessageA(list, LVM_GETITEMTEXTA, WPARAM(i), reinterpret_cast<LPARAM>(remote.address));
+        remote.Get(sizeof(LVITEMA), text, 260);
+        text[259] = 0;
+        labels.push_back(text);
+    }
+    return labels;
+}
+
+int ItemImage(HWND list, int index) {
+    Remote remote(list, sizeof(LVITEMA));
+    LVITEMA item = {};
+    item.mask = LVIF_IMAGE;
+    item.iItem = index;
+    item.iImage = -99;
+    remote.Put(0, &item, sizeof(item));
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote.address))) return -99;
+    remote.Get(0, &item, sizeof(item));
+    return item.iImage;
+}
+
+int SelectedItem(HWND list) { return int(SendMessageA(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED)); }
+
+bool SelectItem(HWND list, int index, bool select) {
+    Remote remote(list, sizeof(LVITEMA));
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = select ? LVIS_SELECTED | LVIS_FOCUSED : 0;
+    remote.Put(0, &item, sizeof(item));
+    return SendMessageA(list, LVM_SETITEMSTATE, WPARAM(index), reinterpret_cast<LPARAM>(remote.address)) != 0;
+}
+
+RECT ItemRect(HWND list, int index, int part) {
+    Remote remote(list, sizeof(RECT));
+    RECT rect = {};
+    rect.left = part;
+    remote.Put(0, &rect, sizeof(rect));
+    SendMessageA(list, LVM_GETITEMRECT, WPARAM(index), reinterpret_cast<LPARAM>(remote.address));
+    remote.Get(0, &rect, sizeof(rect));
+    return rect;
+}
+
+std::vector<uint32_t> ItemIconPixels(HWND list, int index) {
+    RECT r = ItemRect(list, index, LVIR_ICON);
+    POINT origin = {r.left, r.top};
+    ClientToScreen(list, &origin);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    std::vector<uint32_t> pixels;
+    if (w <= 0 || h <= 0 || w > 200 || h > 200) return pixels;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void *bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    const uint32_t *p = static_cast<const uint32_t *>(bits);
+    pixels.assign(p, p + size_t(w) * h);
+    for (uint32_t &px : pixels) px &= 0xFFFFFF;
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+void DoubleClickItem(HWND list, int index) {
+    RECT r = ItemRect(list, index, LVIR_ICON);
+    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(list, WM_LBUTTONUP, 0, at);
+    PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    PostMessageA(list, WM_LBUTTONUP, 0, at);
+}
+
+HWND FocusOf(HWND dialog) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}

@@ -59,3 +59,33 @@ bool WaitPolls(const VirtualScanner &scanner, int more);
 
 // Saves a screenshot next to CTest's log, named after the current test.
 void ScreenshotIfFailed();
+
+// ---- the setup dialog, driven from the test process ----
+
+#define SETUP_TITLE "Scan Button Setup"
+enum { ID_GROUP_COMBO = 1000, ID_APP_NAME = 1014, ID_ITEM_LIST = 1016, ID_HELP_BUTTON = 3 };
+
+// Runs "btnmon /S" and waits for the monitor's dialog; null on timeout.
+HWND OpenSetup(const MonitorProcess &monitor);
+// Setup dialogs the process shows.
+int SetupDialogCount(DWORD processId);
+
+std::vector<std::string> ComboTexts(HWND combo);
+std::string ComboSelectedText(HWND combo);
+// Selects the entry as a user does: the selection, then CBN_SELCHANGE.
+bool ChooseGroup(HWND dialog, const std::string &text);
+
+// List-view access through memory in the list view's process.
+std::vector<std::string> ItemLabels(HWND list);
+int ItemImage(HWND list, int item);
+int SelectedItem(HWND list);
+// Selects (or with select false and item -1, deselects every) item.
+bool SelectItem(HWND list, int item, bool select = true);
+RECT ItemRect(HWND list, int item, int part);  // client coordinates
+// The pixels of an item's icon as shown on the screen.
+std::vector<uint32_t> ItemIconPixels(HWND list, int item);
+// Double click at the item's centre, as real mouse input.
+void DoubleClickItem(HWND list, int item);
+
+// The window with the keyboard focus in the dialog's thread.
+HWND FocusOf(HWND dialog);
