@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "driver_channel.h"
+#include "scan_run.h"
 #include "shared_maps.h"
 #include "shared_state.h"
 #include "tone_tables.h"
@@ -157,6 +158,8 @@ void CmdAcquire(CommandBlock *block) {
 void CmdRelease(CommandBlock *block) {
     if (!PresentsOwner(block)) return SetStatus(block, SCS_NOT_OWNER);
     if (g_shared.stateWord & SCF_SCANNING) DeviceRequest(IOCTL_SCANNER_STOP, nullptr, 0, nullptr, 0);
+    // The scan ends here as at SC_STOP_SCAN: no spool file outlives it.
+    DiscardSpool();
     DWORD result = DeviceRequest(IOCTL_SCANNER_RELEASE, nullptr, 0, nullptr, 0);
     g_shared.stateWord = 0;
     SetStatus(block, RequestStatus(result));

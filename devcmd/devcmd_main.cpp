@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "driver_channel.h"
+#include "scan_run.h"
 #include "shared_maps.h"
 #include "shared_state.h"
 
@@ -37,6 +38,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         DisableThreadLibraryCalls(instance);
         return Attach();
     case DLL_PROCESS_DETACH:
+        // A scan whose spool file this process made cannot go on without
+        // it: the file goes with the process.
+        if (SpoolIsHere()) DiscardSpool();
         CloseOpenMaps();
         CloseDriver();
         // Unloaded while the process goes on: give up the maps it created,

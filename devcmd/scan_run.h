@@ -1,14 +1,20 @@
-// Checks shared by the scan commands.
+// The scan run: commands 9 and 16 to 19, the spool file of a rescaled
+// scan and the delivery of its stretched lines.
 #pragma once
 
-#include <stdint.h>
+#include "scanner_commander.h"
 
-#include "scanner_records.h"
+// Closes and deletes the spool file and frees the line buffer of the
+// current scan, if any: the end of every scan (stop, restart, release, and
+// the unload of the process that made them).
+void DiscardSpool();
+// True when this process made the spool file or line buffer of the scan.
+bool SpoolIsHere();
 
-// Lens record of the table that `flags` choose (SPF_LENS_TABLE_1, else
-// SPF_LENS_TABLE_2, else table 0) checked against the area and resolutions:
-// SCS_OK, SCS_BAD_PARAMETER, or the status of a map that cannot be opened.
-int16_t CheckScanArea(uint32_t flags, uint16_t left, uint16_t top, uint16_t width, uint16_t height,
-                      uint16_t xResolution, uint16_t yResolution, uint16_t lens);
-// SCS_OK when `option` is 0 or available, else SCS_BAD_PARAMETER.
-int16_t CheckOption(uint16_t option);
+// Part of SC_START_SCAN: decides whether the scan is rescaled and, if so,
+// rewrites the stored parameters for the scanner. SCS_OK, or a status
+// that ends the start before the parameters are sent.
+int16_t PrepareRescaling();
+// Part of SC_READ_LINES of a rescaled scan.
+int16_t FillSpool(CommandBlock *block);
+void DeliverRescaledLines(CommandBlock *block);

@@ -75,6 +75,12 @@ __attribute__((section(".DShare"), shared)) constinit SharedState g_shared = {
     .repeatCount = 0,
     .lineStep = 0,
     .lineConverter = 0,
+    .paramsRewritten = 0,
+    .rescalePattern = {},
+    .spoolProcess = 0,
+    .spoolLinesLeft = 0,
+    .spoolPartialBytes = 0,
+    .spoolFilled = 0,
 };
 
 ProcessState g_process = {};

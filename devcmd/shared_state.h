@@ -58,6 +58,13 @@ struct SharedState {
     uint32_t repeatCount;
     int32_t lineStep;
     uint32_t lineConverter;
+    // Kept beside the above so that a scan always ends clean.
+    uint32_t paramsRewritten;        // the stored ScanParams are the rewritten ones of a rescaled start
+    HalftonePattern rescalePattern;  // thresholds of library-made 1-bit lines
+    DWORD spoolProcess;              // process that owns the spool file and line buffer handles
+    uint32_t spoolLinesLeft;         // native lines still to spool
+    uint32_t spoolPartialBytes;      // bytes of a native line spooled without the rest of it
+    uint32_t spoolFilled;            // 1 once the whole native scan is in the spool file
 };
 
 extern SharedState g_shared;

@@ -1,0 +1,205 @@
+// The line converters and the vertical stepping of a stretched scan.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <random>
+#include <vector>
+
+#include "rescale.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A native line followed by bytes that must never reach the output.
+Bytes WithTail(Bytes line, uint8_t tail = 0xEE, size_t count = 8) {
+    line.insert(line.end(), count, tail);
+    return line;
+}
+
+TEST(ResampleGray, SameWidthIsUnchangedAndDoublingInterpolates) {
+    Bytes line = {0, 17, 34, 200, 255, 3, 99};
+    Bytes out(line.size());
+    ResampleGray(out.data(), line.data(), 7, 7);
+    EXPECT_EQ(out, line);
+
+    Bytes two = WithTail({10, 30});
+    Bytes four(4);
+    ResampleGray(four.data(), two.data(), 4, 2);
+    EXPECT_EQ(four, (Bytes{10, 20, 30, 30}));
+}
+
+TEST(ResampleGray, RightEdgeOfStrongStretchNeverReadsPastTheLine) {
+    // M = 5 from N = 2: pixel 3 lies at 1.2, beyond the last pixel's centre.
+    Bytes line = WithTail({10, 30}, 200);
+    Bytes out(5 + 4, 0x5A);
+    ResampleGray(out.data(), line.data(), 5, 2);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), (Bytes{10, 18, 26, 30, 30}));
+    EXPECT_EQ(Bytes(out.begin() + 5, out.end()), Bytes(4, 0x5A)) << "written past the line";
+}
+
+TEST(ResampleGray, FewerThanTwoOutputPixels) {
+    Bytes line = {7, 8, 9};
+    uint8_t out[3] = {0x5A, 0x5A, 0x5A};
+    ResampleGray(out + 1, line.data(), 1, 3);
+    EXPECT_EQ(out[1], 9);  // first and last pixel are the same one: the last wins
+    EXPECT_EQ(out[0], 0x5A);
+    EXPECT_EQ(out[2], 0x5A);
+    ResampleGray(out + 1, line.data(), 0, 3);
+    EXPECT_EQ(out[2], 0x5A);
+    ResampleGray(out + 1, line.data(), 2, 0);  // no native pixels: nothing to take
+    EXPECT_EQ(out[1], 9);
+}
+
+TEST(ResampleRgb, ChannelsInterpolateApartWithTheGrayWeights) {
+    std::mt19937 random(7);
+    const uint32_t n = 37, m = 101;
+    Bytes rgb(3 * n);
+    for (uint8_t &b : rgb) b = (uint8_t)random();
+    Bytes out(3 * m);
+    ResampleRgb(out.data(), rgb.data(), m, n);
+    for (int c = 0; c < 3; ++c) {
+        Bytes plane(n), expect(m);
+        for (uint32_t i = 0; i < n; ++i) plane[i] = rgb[3 * i + c];
+        ResampleGray(expect.data(), plane.data(), m, n);
+        for (uint32_t k = 0; k < m; ++k) ASSERT_EQ(out[3 * k + c], expect[k]) << "channel " << c << " pixel " << k;
+    }
+}
+
+// The fast forms against the plain one on random lines: stretches of every
+// kind, shrinking, and widths where the divider's bounds are tight.
+TEST(Resample, FastFormsMatchThePlainOneByteForByte) {
+    std::mt19937 random(11);
+    const uint32_t sizes[][2] = {{1, 1},     {2, 1},     {3, 2},     {4, 2},      {5, 2},   {600, 300},
+                                 {602, 300}, {1275, 638}, {2550, 1275}, {5100, 2550}, {7, 30}, {300, 601},
+                                 {9999, 4001}, {20400, 10200}, {3, 3},  {64, 63}};
+    for (const auto &size : sizes) {
+        const uint32_t m = size[0], n = size[1];
+        Bytes gray(n + 4), rgb(3 * n + 4);
+        for (uint8_t &b : gray) b = (uint8_t)random();
+        for (uint8_t &b : rgb) b = (uint8_t)random();
+        // Extremes where rounding is tightest.
+        gray[0] = 255;
+        if (n > 1) gray[n - 2] = 255;
+        Bytes a(m), b(m), c(3 * m), d(3 * m);
+        ResampleGray(a.data(), gray.data(), m, n);
+        ResampleGrayPlain(b.data(), gray.data(), m, n);
+        EXPECT_EQ(a, b) << m << " from " << n;
+        ResampleRgb(c.data(), rgb.data(), m, n);
+        ResampleRgbPlain(d.data(), rgb.data(), m, n);
+        EXPECT_EQ(c, d) << m << " from " << n;
+    }
+}
+
+TEST(Resample, AllWhiteStaysWhite) {
+    // (M - p) x 255 / M + p x 255 / M may lose one to truncation, never more.
+    const uint32_t m = 997, n = 401;
+    Bytes white(n, 255), out(m);
+    ResampleGray(out.data(), white.data(), m, n);
+    for (uint32_t k = 0; k < m; ++k) ASSERT_GE(out[k], 254) << k;
+    EXPECT_EQ(out[0], 255);
+    EXPECT_EQ(out[m - 1], 255);
+}
+
+const uint8_t kThreshold80[64] = {
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+};
+
+TEST(ConvertToBits, ThresholdRepetitionAndShortLastByte) {
+    // Doubling: every native pixel gives two output pixels.
+    Bytes line = WithTail({128, 127, 255, 0, 200, 129});
+    uint8_t out[3] = {0x5A, 0x5A, 0x5A};
+    uint32_t position = 0;
+    ConvertToBits(out, line.data(), 12, 6, 600, 300, kThreshold80, &position);
+    EXPECT_EQ(out[0], 0xCC);  // 11 00 11 00
+    EXPECT_EQ(out[1], 0xF0);  // 11 11 then four zero bits below
+    EXPECT_EQ(out[2], 0x5A) << "written past the line";
+    EXPECT_EQ(position, 8u);
+}
+
+TEST(ConvertToBits, OddRatiosRepeatBySourcePosition) {
+    // 601 from 300 dpi over 601/600 inch: M 602, N 300. Output pixel i
+    // takes source ceil(Qx (i + 1) / Rx) - 1, which for the last pixel is
+    // one past the line: that pixel takes the last native pixel.
+    const uint32_t m = 602, n = 300, rx = 601, qx = 300;
+    Bytes line(n);
+    for (uint32_t i = 0; i < n; ++i) line[i] = (i % 3 == 0) ? 200 : 20;
+    line[n - 1] = 200;
+    line.push_back(0);  // the next line's first pixel, dark
+    Bytes out((m + 7) / 8 + 1, 0x5A);
+    uint32_t position = 0;
+    ConvertToBits(out.data(), line.data(), m, n, rx, qx, kThreshold80, &position);
+    for (uint32_t i = 0; i < m; ++i) {
+        uint32_t s = (uint32_t)(((uint64_t)qx * (i + 1) + rx - 1) / rx) - 1;
+        if (s > n - 1) s = n - 1;
+        const int expect = line[s] >= 0x80;
+        ASSERT_EQ((out[i / 8] >> (7 - i % 8)) & 1, expect) << "pixel " << i;
+    }
+    EXPECT_EQ(out.back(), 0x5A);
+    // The last pixel is light, as the last native one, not dark as the next line.
+    EXPECT_EQ((out[(m - 1) / 8] >> (7 - (m - 1) % 8)) & 1, 1);
+}
+
+TEST(ConvertToBits, PatternRowFollowsTheOutputLine) {
+    uint8_t pattern[64];
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) pattern[r * 8 + c] = (uint8_t)(r * 8 + c + 1);
+    // Gray 9 is at or above the entries 1 .. 9 only: row 0 all on, row 1
+    // one on (entry 9), rows 2 .. 7 all off.
+    Bytes line(8, 9);
+    uint32_t position = 0;
+    uint8_t expect[9] = {0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0xFF};
+    for (int k = 0; k < 9; ++k) {
+        uint8_t out = 0x5A;
+        ConvertToBits(&out, line.data(), 8, 8, 300, 300, pattern, &position);
+        EXPECT_EQ(out, expect[k]) << "line " << k;
+    }
+    EXPECT_EQ(position, 8u);
+}
+
+TEST(AverageLines, RoundsDown) {
+    Bytes current = {0, 1, 255, 100}, next = {1, 1, 254, 201};
+    AverageLines(current.data(), next.data(), current.size());
+    EXPECT_EQ(current, (Bytes{0, 1, 254, 150}));
+}
+
+// Output lines yielded by each native line.
+std::vector<uint32_t> Yields(uint32_t ry, uint32_t qy, int lines) {
+    VerticalStep step = {0, 0};
+    std::vector<uint32_t> yields;
+    for (int k = 0; k < lines; ++k) {
+        StepVertical(&step, ry, qy);
+        yields.push_back(step.repeatCount);
+        step.repeatCount = 0;
+    }
+    return yields;
+}
+
+TEST(StepVertical, RatiosSpreadOutputLinesOverNativeLines) {
+    EXPECT_EQ(Yields(600, 600, 4), (std::vector<uint32_t>{1, 1, 1, 1}));
+    EXPECT_EQ(Yields(1200, 600, 4), (std::vector<uint32_t>{2, 2, 2, 2}));
+    EXPECT_EQ(Yields(900, 600, 4), (std::vector<uint32_t>{1, 2, 1, 2}));
+    EXPECT_EQ(Yields(2400, 300, 2), (std::vector<uint32_t>{8, 8}));
+    // Below the native resolution a native line may yield nothing.
+    EXPECT_EQ(Yields(200, 600, 6), (std::vector<uint32_t>{0, 0, 1, 0, 0, 1}));
+    // Over many lines the output count is exact.
+    uint32_t total = 0;
+    for (uint32_t y : Yields(1201, 600, 600)) total += y;
+    EXPECT_EQ(total, 1201u);
+}
+
+TEST(StepVertical, PendingRepeatsAndZeroNativeLeaveItAlone) {
+    VerticalStep step = {123, 2};
+    StepVertical(&step, 1200, 600);
+    EXPECT_EQ(step.repeatCount, 2u);
+    EXPECT_EQ(step.accumulator, 123u);
+    step = {0, 0};
+    StepVertical(&step, 1200, 0);
+    EXPECT_EQ(step.repeatCount, 0u);
+}
+
+}  // namespace
