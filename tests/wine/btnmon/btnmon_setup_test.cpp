@@ -413,4 +413,43 @@ TEST_F(SetupTest, CloserEndsTheMonitorWithItsDialogOpen) {
     EXPECT_EQ(MonitorWindow(), nullptr);
 }
 
+// A shortcut whose joined path would pass 259 characters cannot be stored
+// or opened: it is left out, its neighbours stay. A stored value without a
+// backslash is all file name and selects the first group.
+TEST_F(SetupTest, PathsStayWithinTheirBuffers) {
+    // Folder path of 240 characters: room for a file name of 18 more.
+    const std::string longFolder = "Btn Office\\" + std::string(240 - programs.size() - 12, 'L');
+    ASSERT_EQ(P(longFolder).size(), 240u);
+    ASSERT_TRUE(CreateDirectoryA(P(longFolder).c_str(), nullptr));
+    Link(longFolder + "\\Fits.lnk", ProbeExe(), "fits");
+    const std::string fitsExactly = std::string(14, 'F') + ".lnk";  // 240 + 1 + 18 = 259
+    const std::string tooLong = std::string(15, 'T') + ".lnk";      // 260
+    for (const std::string *name : {&fitsExactly, &tooLong}) {
+        const std::string temp = BinDir() + "\\btnmon_long.lnk";
+        ASSERT_TRUE(MakeShortcut(temp, ProbeExe(), ""));
+        std::wstring from(temp.begin(), temp.end()), to;
+        const std::string target = P(longFolder) + "\\" + *name;
+        to.assign(target.begin(), target.end());
+        ASSERT_TRUE(MoveFileW(from.c_str(), to.c_str())) << target.size();
+    }
+    WriteSettings("[Action]\r\nBare=NoBackslash.lnk\r\n");
+    MonitorProcess monitor;
+    ASSERT_NE(monitor.StartAndWait(), nullptr);
+    HWND dialog = OpenSetup(monitor);
+    ASSERT_NE(dialog, nullptr);
+    HWND combo = GetDlgItem(dialog, ID_GROUP_COMBO), list = GetDlgItem(dialog, ID_ITEM_LIST);
+    EXPECT_EQ(ComboSelectedText(combo), ComboTexts(combo)[0]);
+    const std::string longName = longFolder.substr(longFolder.find('\\') + 1);
+    ASSERT_TRUE(ChooseGroup(dialog, longName));
+    std::vector<std::string> labels = Sorted(ItemLabels(list));
+    EXPECT_EQ(labels, (std::vector<std::string>{fitsExactly.substr(0, 14), "Fits"}));
+    // Choosing the longest one stores its whole path.
+    std::vector<std::string> shown = ItemLabels(list);
+    int index = int(std::find(shown.begin(), shown.end(), fitsExactly.substr(0, 14)) - shown.begin());
+    ASSERT_TRUE(SelectItem(list, index));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(DialogGone(dialog));
+    EXPECT_EQ(StoredSection(), fitsExactly.substr(0, 14) + "=" + P(longFolder) + "\\" + fitsExactly + "|");
+}
+
 }  // namespace
