@@ -1,0 +1,122 @@
+// Host benchmark of the line converters of a stretched scan: a whole-bed
+// page (8.5 x 11.7 in) stretched from the lens's native resolution to
+// twice it, one output line at a time from two native lines as the
+// library does, beside memcpy of the same output bytes. Prints MB/s of
+// output and the converter's speed as a fraction of memcpy's (target: at
+// least 0.10). Not a test: run it by hand.
+//
+//   rescale_bench [--reps N] [--lines N]
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "rescale.h"
+
+namespace {
+
+double Seconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Native lines of a page: smooth gray with some texture.
+std::vector<uint8_t> NativeLines(uint32_t bytesPerLine, uint32_t count) {
+    std::vector<uint8_t> lines((size_t)bytesPerLine * count);
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        lines[i] = (uint8_t)((i * 7 / 3) + (seed >> 28));
+    }
+    return lines;
+}
+
+struct Result {
+    double seconds;
+    uint64_t checksum;
+};
+
+// Runs `convert` over every output line of the page into a page-sized
+// output, so that memcpy and the converters write the same bytes.
+template <typename F>
+Result RunPage(uint32_t outLines, uint32_t outBytes, std::vector<uint8_t> &out, F convert) {
+    double best = 1e30;
+    uint64_t sum = 0;
+    for (int pass = 0; pass < 1; ++pass) {
+        double t0 = Seconds();
+        for (uint32_t k = 0; k < outLines; ++k) convert(out.data() + (size_t)k * outBytes, k);
+        double t = Seconds() - t0;
+        best = std::min(best, t);
+    }
+    for (size_t i = 0; i < out.size(); i += 4093) sum += out[i];
+    return {best, sum};
+}
+
+void Report(const char *what, uint64_t bytes, double seconds, double memcpySeconds) {
+    double mbs = bytes / seconds / 1e6;
+    printf("%-34s %10.0f MB/s   %5.2f of memcpy\n", what, mbs, memcpySeconds / seconds);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int reps = 5;
+    uint32_t lineLimit = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!strcmp(argv[i], "--reps")) reps = std::max(1, atoi(argv[i + 1]));
+        if (!strcmp(argv[i], "--lines")) lineLimit = (uint32_t)std::max(1, atoi(argv[i + 1]));
+    }
+    struct Case {
+        const char *name;
+        uint32_t converter;
+        uint32_t nativeRes, outRes;
+    } cases[] = {
+        {"ResampleGray 600 -> 1200 dpi", LINE_CONVERTER_GRAY, 600, 1200},
+        {"ResampleRgb 300 -> 600 dpi", LINE_CONVERTER_RGB, 300, 600},
+        {"ResampleRgb 300 -> 451 dpi", LINE_CONVERTER_RGB, 300, 451},
+        {"ConvertToBits 600 -> 1200 dpi", LINE_CONVERTER_BITS, 600, 1200},
+    };
+    uint8_t pattern[64];
+    memset(pattern, 0x80, sizeof pattern);
+    printf("whole bed, 5100 x 7020 in 1/600 inch; best of %d; output MB/s\n", reps);
+    uint64_t keep = 0;
+    for (const Case &c : cases) {
+        const uint32_t n = 5100 * c.nativeRes / 600, m = 5100 * c.outRes / 600;
+        uint32_t outLines = 7020 * c.outRes / 600;
+        if (lineLimit && outLines > lineLimit) outLines = lineLimit;
+        const uint32_t nativeBytes = (uint32_t)NativeLineBytes(c.converter, n);
+        const uint32_t outBytes = (uint32_t)ConvertedLineBytes(c.converter, m);
+        // Two native lines, as the library holds them.
+        std::vector<uint8_t> native = NativeLines(nativeBytes, 2);
+        std::vector<uint8_t> out((size_t)outBytes * outLines);
+        std::vector<uint8_t> source((size_t)outBytes * 2);
+        memcpy(source.data(), native.data(), std::min(source.size(), native.size()));
+        double copy = 1e30, conv = 1e30;
+        uint32_t position = 0;
+        for (int r = 0; r < reps; ++r) {
+            Result a = RunPage(outLines, outBytes, out, [&](uint8_t *o, uint32_t k) {
+                memcpy(o, source.data() + (k & 1) * outBytes, outBytes);
+            });
+            Result b = RunPage(outLines, outBytes, out, [&](uint8_t *o, uint32_t k) {
+                const uint8_t *line = native.data() + (size_t)(k & 1) * nativeBytes;
+                switch (c.converter) {
+                case LINE_CONVERTER_GRAY: ResampleGray(o, line, m, n); break;
+                case LINE_CONVERTER_RGB: ResampleRgb(o, line, m, n); break;
+                default: ConvertToBits(o, line, m, n, c.outRes, c.nativeRes, pattern, &position); break;
+                }
+            });
+            copy = std::min(copy, a.seconds);
+            conv = std::min(conv, b.seconds);
+            keep += a.checksum + b.checksum;
+        }
+        uint64_t bytes = (uint64_t)outBytes * outLines;
+        printf("\n%s: %u x %u output pixels, %.1f MB\n", c.name, m, outLines, bytes / 1e6);
+        Report("  memcpy of the output", bytes, copy, copy);
+        Report("  converter", bytes, conv, copy);
+    }
+    return keep == 42 ? 1 : 0;
+}
