@@ -44,26 +44,6 @@ void ConvertToBits(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n,
 
 namespace {
 
-// Exact floor(x / m) for every x up to 255 x m, by one multiplication:
-// with 2^shift >= 255 m^2 and magic = ceil(2^shift / m) the error of the
-// product stays below 1 / m.
-struct Divider {
-    uint32_t magic;
-    uint32_t shift;
-};
-
-bool MakeDivider(uint32_t m, Divider *d) {
-    if (m == 0 || m >= (1u << 23)) return false;
-    const uint64_t bound = 255ull * m * m;
-    uint32_t shift = 0;
-    while ((1ull << shift) < bound) ++shift;
-    d->shift = shift;
-    d->magic = (uint32_t)(((1ull << shift) + m - 1) / m);
-    return true;
-}
-
-inline uint32_t Divide(uint32_t x, const Divider &d) { return (uint32_t)(((uint64_t)x * d.magic) >> d.shift); }
-
 template <uint32_t CH>
 void ResamplePlain(uint8_t *out, const uint8_t *cur, uint32_t m, uint32_t n) {
     if (m == 0 || n == 0) return;
@@ -90,32 +70,71 @@ void ResamplePlain(uint8_t *out, const uint8_t *cur, uint32_t m, uint32_t n) {
     }
 }
 
+// The interpolation without divisions. With 2^K >= 256 M, the weights
+// become c0 = ceil((M - phase) 2^K / M) and c1 = ceil(phase 2^K / M), and
+// (v c) >> K is floor(v w / M) exactly for every byte v: the rounding up
+// adds less than v / 2^K < 1 / M, too little to reach the next integer.
+// c0 = 2^K - floor(phase 2^K / M); phase 2^K = Q M + R is kept up to date
+// by additions as the phase moves, and the phase passes M when Q reaches
+// 2^K.
+struct Weights {
+    uint32_t k, one;
+    uint32_t whole, stepQ, stepR;
+    uint32_t q, r, s;
+};
+
+template <uint32_t CH>
+inline void Interpolate(uint8_t *o, const uint8_t *p0, const uint8_t *p1, const Weights &w) {
+    const uint32_t c0 = w.one - w.q, c1 = w.q + (w.r != 0);
+    for (uint32_t c = 0; c < CH; ++c) o[c] = (uint8_t)(((p0[c] * c0) >> w.k) + ((p1[c] * c1) >> w.k));
+}
+
+inline void Advance(Weights *w, uint32_t m) {
+    w->s += w->whole;
+    w->q += w->stepQ;
+    w->r += w->stepR;
+    const uint32_t carry = w->r >= m;
+    w->r -= carry ? m : 0;
+    w->q += carry;
+    const uint32_t wrap = w->q >= w->one;
+    w->q -= wrap ? w->one : 0;
+    w->s += wrap;
+}
+
 template <uint32_t CH>
 void ResampleFast(uint8_t *out, const uint8_t *cur, uint32_t m, uint32_t n) {
-    Divider d;
-    if (n == 0 || !MakeDivider(m, &d)) return ResamplePlain<CH>(out, cur, m, n);
+    if (n == 0 || m == 0 || m > 65536) return ResamplePlain<CH>(out, cur, m, n);
     for (uint32_t c = 0; c < CH; ++c) {
         out[c] = cur[c];
         out[(size_t)(m - 1) * CH + c] = cur[(size_t)(n - 1) * CH + c];
     }
     if (m < 3) return;
-    const uint32_t whole = n / m, part = n % m;
-    uint32_t phase = part, s = whole;
-    // Columns whose right neighbour is still inside the line; the few at
-    // the right edge of a strong stretch take the last pixel twice.
-    const uint8_t *lastPixel = cur + (size_t)(n - 1) * CH;
+    Weights w;
+    w.k = 0;
+    while ((1ull << w.k) < 256ull * m) ++w.k;
+    w.one = 1u << w.k;
+    w.whole = n / m;
+    const uint64_t step = (uint64_t)(n % m) << w.k;
+    w.stepQ = (uint32_t)(step / m);
+    w.stepR = (uint32_t)(step % m);
+    w.s = w.whole;
+    w.q = w.stepQ;
+    w.r = w.stepR;
+    const uint32_t last = n - 1;
     uint8_t *o = out + CH;
-    for (uint32_t k = 1; k + 1 < m; ++k, o += CH) {
-        const uint32_t w0 = m - phase, w1 = phase;
-        const uint8_t *p0 = s < n - 1 ? cur + (size_t)s * CH : lastPixel;
-        const uint8_t *p1 = s + 1 < n - 1 ? p0 + CH : lastPixel;
-        for (uint32_t c = 0; c < CH; ++c) o[c] = (uint8_t)(Divide(w0 * p0[c], d) + Divide(w1 * p1[c], d));
-        phase += part;
-        s += whole;
-        if (phase >= m) {
-            phase -= m;
-            ++s;
-        }
+    uint32_t i = 1;
+    // Both neighbours inside the line.
+    for (; i + 1 < m && w.s + 1 < last; ++i, o += CH) {
+        const uint8_t *p0 = cur + (size_t)w.s * CH;
+        Interpolate<CH>(o, p0, p0 + CH, w);
+        Advance(&w, m);
+    }
+    // The right edge: what lies past the last pixel is the last pixel.
+    const uint8_t *lastPixel = cur + (size_t)last * CH;
+    for (; i + 1 < m; ++i, o += CH) {
+        const uint8_t *p0 = w.s < last ? cur + (size_t)w.s * CH : lastPixel;
+        Interpolate<CH>(o, p0, w.s + 1 < last ? p0 + CH : lastPixel, w);
+        Advance(&w, m);
     }
 }
 
