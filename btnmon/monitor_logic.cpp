@@ -127,3 +127,11 @@ bool JoinPath(const char *folder, const char *name, const char *suffix, char *ou
     out[a + 1 + b + c] = 0;
     return true;
 }
+
+bool IsStorableName(const char *name) {
+    if (!name) return false;
+    const char *p = name;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (!*p || *p == '[' || *p == ';') return false;
+    return strchr(name, '=') == nullptr;
+}

@@ -64,5 +64,9 @@ void SplitActionValue(const char *value, char *folder, size_t folderSize, char *
 // empty, when the whole would not fit.
 bool JoinPath(const char *folder, const char *name, const char *suffix, char *out, size_t outSize);
 
+// Whether an application name can be a key of "Detect.ini" and be found
+// again: not empty, no "=", and not read as a section or a comment.
+bool IsStorableName(const char *name);
+
 // Copies at most size - 1 characters and always terminates (size > 0).
 void CopyCut(char *dest, size_t size, const char *source);

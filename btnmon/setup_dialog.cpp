@@ -330,7 +330,7 @@ void StoreChoice(HWND dialog) {
     char name[NAME_CHARS] = "";
     GetDlgItemTextA(dialog, IDC_APP_NAME, name, sizeof(name));
     char group[PATH_CHARS], label[PATH_CHARS] = "", value[PATH_CHARS];
-    bool ready = name[0] && g_setup.selectedItem >= 0 && CurrentGroupPath(GetDlgItem(dialog, IDC_GROUP_COMBO), group);
+    bool ready = IsStorableName(name) && g_setup.selectedItem >= 0 && CurrentGroupPath(GetDlgItem(dialog, IDC_GROUP_COMBO), group);
     if (ready) {
         LVITEMA item = {};
         item.pszText = label;

@@ -161,4 +161,10 @@ TEST(Paths, SplitAndJoinStayInTheirBuffers) {
     EXPECT_STREQ(out, "");
 }
 
+TEST(Names, OnlyNamesThatReadBackAsTheirKeyAreStorable) {
+    for (const char *good : {"Scan It", "a", "  padded  ", "x[y]", "50% off"}) EXPECT_TRUE(IsStorableName(good)) << good;
+    for (const char *bad : {"", "   ", "a=b", "=", "[Action]", " [x", ";note", static_cast<const char *>(nullptr)})
+        EXPECT_FALSE(IsStorableName(bad)) << (bad ? bad : "null");
+}
+
 }  // namespace

@@ -274,11 +274,14 @@ TEST_F(SetupTest, EmptyGroupOrEmptyNameOnlyBeepsAndKeepsTheDialog) {
     SendMessageA(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(IsWindow(dialog));
     EXPECT_EQ(FocusOf(dialog), name);
-    // A shortcut chosen but no name: the same.
+    // A shortcut chosen but no name, or a name that could not be read back
+    // as its key: the same.
     ASSERT_TRUE(ChooseGroup(dialog, "Btn Office"));
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(IsWindow(dialog));
+    for (const char *text : {"", "a=b", "[Action]", ";x"}) {
+        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(IsWindow(dialog)) << text;
+    }
     EXPECT_EQ(ReadWholeFile(SettingsPath()), body);
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(DialogGone(dialog));
