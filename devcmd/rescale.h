@@ -34,6 +34,10 @@ void AverageLines(uint8_t *current, const uint8_t *next, size_t bytes);
 void ConvertToBits(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
                    const uint8_t pattern[64], uint32_t *halftonePosition);
 
+// The same written plainly: the reference of the fast forms.
+void ConvertToBitsPlain(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
+                        const uint8_t pattern[64], uint32_t *halftonePosition);
+
 // 8-bit and 24-bit linear interpolation from N to M pixels: the first and
 // last pixels are taken as they are, pixel k lies at k x N / M.
 void ResampleGray(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n);

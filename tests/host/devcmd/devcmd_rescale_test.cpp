@@ -73,7 +73,7 @@ TEST(Resample, FastFormsMatchThePlainOneByteForByte) {
     std::mt19937 random(11);
     const uint32_t sizes[][2] = {{1, 1},     {2, 1},     {3, 2},     {4, 2},      {5, 2},   {600, 300},
                                  {602, 300}, {1275, 638}, {2550, 1275}, {5100, 2550}, {7, 30}, {300, 601},
-                                 {9999, 4001}, {20400, 10200}, {3, 3},  {64, 63}};
+                                 {9999, 4001}, {20400, 10200}, {3, 3},  {64, 63}, {4, 2}, {6, 3}, {34, 17}, {66, 33}, {10200, 5100}, {8, 4}};
     for (const auto &size : sizes) {
         const uint32_t m = size[0], n = size[1];
         Bytes gray(n + 4), rgb(3 * n + 4);
@@ -142,6 +142,30 @@ TEST(ConvertToBits, OddRatiosRepeatBySourcePosition) {
     EXPECT_EQ(out.back(), 0x5A);
     // The last pixel is light, as the last native one, not dark as the next line.
     EXPECT_EQ((out[(m - 1) / 8] >> (7 - (m - 1) % 8)) & 1, 1);
+}
+
+TEST(ConvertToBits, FastFormMatchesThePlainOne) {
+    std::mt19937 random(5);
+    uint8_t pattern[64];
+    for (uint8_t &t : pattern) t = (uint8_t)random();
+    // Doubling with every kind of line end, and ratios that are not 2.
+    const uint32_t cases[][4] = {{12, 6, 600, 300},     {13, 6, 600, 300},     {10200, 5100, 1200, 600},
+                                 {1202, 601, 1200, 600}, {1203, 601, 1200, 600}, {37, 17, 1200, 600},
+                                 {64, 33, 1200, 600},   {602, 300, 601, 300},  {4800, 1200, 2400, 600},
+                                 {7, 3, 600, 300},      {1, 1, 600, 300},      {300, 600, 300, 600}};
+    for (const auto &c : cases) {
+        const uint32_t m = c[0], n = c[1];
+        Bytes line(n + 16);
+        for (uint8_t &b : line) b = (uint8_t)random();
+        for (uint32_t start = 0; start < 64; start += 24) {
+            Bytes a((m + 7) / 8 + 2, 0x5A), b((m + 7) / 8 + 2, 0x5A);
+            uint32_t pa = start, pb = start;
+            ConvertToBits(a.data(), line.data(), m, n, c[2], c[3], pattern, &pa);
+            ConvertToBitsPlain(b.data(), line.data(), m, n, c[2], c[3], pattern, &pb);
+            EXPECT_EQ(a, b) << m << " from " << n << " at " << c[2] << "/" << c[3] << ", row " << start / 8;
+            EXPECT_EQ(pa, pb);
+        }
+    }
 }
 
 TEST(ConvertToBits, PatternRowFollowsTheOutputLine) {
