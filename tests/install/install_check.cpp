@@ -80,11 +80,25 @@ void ConfigureAction() {
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, (Dir() + "\\Detect.ini").c_str());
 }
 
+// Whether the monitor has polled the button since the log was cleared.
+bool Polled(HANDLE device) {
+    VscLogEntry entries[64];
+    uint32_t n = 0;
+    if (VscReadLog(device, 0, entries, 64, &n)) return false;
+    for (uint32_t i = 0; i < n; ++i)
+        if (entries[i].code == IOCTL_SCANNER_POLL_BUTTON) return true;
+    return false;
+}
+
 // One press of the virtual scanner's button reaches the running monitor.
 void PressAndExpectLaunch() {
     DeleteFileA(Marker().c_str());
     HANDLE device = VscOpen();
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    // A button already down when polling starts is no press: wait until the
+    // monitor has seen it up.
+    ASSERT_EQ(VscClearLog(device), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return Polled(device); }, 15000)) << "the monitor does not poll";
     ASSERT_EQ(VscSetButton(device, true), 0u);
     bool ran = WaitUntil([] { return Exists(Marker()); }, 15000);
     VscSetButton(device, false);
