@@ -11,42 +11,6 @@
 #include "scanutil_driving.h"
 #include "sfttabs.h"
 
-namespace {
-
-bool SaveWindow(HWND window, const std::string &path) {
-    RECT r;
-    GetWindowRect(window, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    SelectObject(mem, old);
-    BITMAPINFOHEADER bi = {};
-    bi.biSize = sizeof(bi);
-    bi.biWidth = w;
-    bi.biHeight = h;
-    bi.biPlanes = 1;
-    bi.biBitCount = 24;
-    const DWORD stride = (DWORD(w) * 3 + 3) & ~3u;
-    std::vector<char> pixels(size_t(stride) * h);
-    GetDIBits(mem, bmp, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO *>(&bi), DIB_RGB_COLORS);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    BITMAPFILEHEADER bf = {};
-    bf.bfType = 0x4D42;
-    bf.bfOffBits = sizeof(bf) + sizeof(bi);
-    bf.bfSize = bf.bfOffBits + DWORD(pixels.size());
-    std::string data(reinterpret_cast<char *>(&bf), sizeof(bf));
-    data.append(reinterpret_cast<char *>(&bi), sizeof(bi));
-    data.append(pixels.data(), pixels.size());
-    return WriteWholeFile(path, data);
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
     if (argc != 2) {
@@ -78,7 +42,7 @@ int main(int argc, char **argv) {
         }
         Sleep(500);  // let the page finish painting
         const std::string path = prefix + "-tab" + std::to_string(i + 1) + ".bmp";
-        if (!SaveWindow(dialog, path)) {
+        if (!SaveWindowShot(dialog, path)) {
             fprintf(stderr, "could not save %s\n", path.c_str());
             ++failures;
         } else {

@@ -113,13 +113,16 @@ std::string WindowText(HWND window) {
     return text;
 }
 
-bool SaveScreenshot(const std::string &path) {
+namespace {
+
+// Saves a rectangle of the screen as a 24-bit BMP.
+bool SaveScreenRect(int x, int y, int w, int h, const std::string &path) {
+    if (w <= 0 || h <= 0) return false;
     HDC screen = GetDC(nullptr);
-    int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
     HDC mem = CreateCompatibleDC(screen);
     HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
     HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    BitBlt(mem, 0, 0, w, h, screen, x, y, SRCCOPY);
     SelectObject(mem, old);
     BITMAPINFOHEADER bi = {};
     bi.biSize = sizeof(bi);
@@ -141,6 +144,18 @@ bool SaveScreenshot(const std::string &path) {
     data.append(reinterpret_cast<char *>(&bi), sizeof(bi));
     data.append(pixels.data(), pixels.size());
     return WriteWholeFile(path, data);
+}
+
+}  // namespace
+
+bool SaveScreenshot(const std::string &path) {
+    return SaveScreenRect(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), path);
+}
+
+bool SaveWindowShot(HWND window, const std::string &path) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) return false;
+    return SaveScreenRect(r.left, r.top, r.right - r.left, r.bottom - r.top, path);
 }
 
 std::string ReadWholeFile(const std::string &path, bool *exists) {

@@ -43,8 +43,9 @@ bool WaitUntil(F condition, DWORD timeoutMs, DWORD stepMs = 20) {
 // Text of a window of any process.
 std::string WindowText(HWND window);
 
-// Saves the whole screen as a 24-bit BMP.
+// Saves the whole screen, or the part a window covers, as a 24-bit BMP.
 bool SaveScreenshot(const std::string &path);
+bool SaveWindowShot(HWND window, const std::string &path);
 
 // Whole file contents; empty with *exists false when missing.
 std::string ReadWholeFile(const std::string &path, bool *exists = nullptr);
