@@ -39,7 +39,8 @@ const char USAGE[] =
     "  --kernel K1,...,K9     post-filter with this 3x3 kernel (weights -128..127, row by row)\n"
     "  --descreen RES         post-filter with the descreen filter down to RES (1-300, the scan is 300)\n"
     "  --quiet                no progress bar\n"
-    "  --list                 print the scanner's description, lenses and resolutions\n";
+    "  --list                 print the scanner's description, lenses and resolutions\n"
+    "  --help                 this text\n";
 
 struct Options {
     uint16_t mode = SCM_GRAY;
@@ -294,6 +295,9 @@ int ParseOptions(int argc, char **argv, Options *o) {
             o->filterSettings.resolution = uint16_t(v);
         } else if (a == "--quiet") {
             o->quiet = true;
+        } else if (a == "--help" || a == "-h") {
+            fputs(USAGE, stdout);
+            exit(0);
         } else if (a == "--list") {
             o->list = true;
         } else if (a.size() > 1 && a[0] == '-') {
