@@ -78,7 +78,9 @@ int main(int argc, char **argv) {
         {"ResampleGray 600 -> 1200 dpi", LINE_CONVERTER_GRAY, 600, 1200},
         {"ResampleRgb 300 -> 600 dpi", LINE_CONVERTER_RGB, 300, 600},
         {"ResampleRgb 300 -> 451 dpi", LINE_CONVERTER_RGB, 300, 451},
+        {"ResampleGray 600 -> 1000 dpi", LINE_CONVERTER_GRAY, 600, 1000},
         {"ConvertToBits 600 -> 1200 dpi", LINE_CONVERTER_BITS, 600, 1200},
+        {"ConvertToBits 600 -> 1000 dpi", LINE_CONVERTER_BITS, 600, 1000},
     };
     uint8_t pattern[64];
     memset(pattern, 0x80, sizeof pattern);

@@ -1,5 +1,7 @@
 #include "rescale.h"
 
+#include "rescale_simd.h"
+
 #include <string.h>
 
 #ifdef __SSE2__
@@ -17,20 +19,16 @@ void AverageLines(uint8_t *current, const uint8_t *next, size_t bytes) {
     for (size_t i = 0; i < bytes; ++i) current[i] = (uint8_t)(((unsigned)current[i] + next[i]) >> 1);
 }
 
-void ConvertToBitsPlain(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
-                        const uint8_t pattern[64], uint32_t *halftonePosition) {
-    const uint32_t p0 = *halftonePosition & 63;
-    *halftonePosition = (p0 + 8) & 63;
-    if (m == 0) return;
-    if (n == 0 || rx == 0) {
-        memset(out, 0, (m + 7) / 8);
-        return;
-    }
-    const uint8_t *row = pattern + (p0 & ~7u);
+namespace {
+
+// The plain form's loop from output pixel i0 (a multiple of 8) with its
+// accumulator and source index there.
+void BitsFrom(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
+              const uint8_t *row, uint32_t p0, uint32_t i0, uint32_t a, uint32_t s) {
     const uint32_t last = n - 1;
-    uint32_t a = rx, s = 0;
     uint32_t byte = 0;
-    for (uint32_t i = 0; i < m; ++i) {
+    out += i0 / 8;
+    for (uint32_t i = i0; i < m; ++i) {
         while (a < qx) {  // more than once only when Rx is below Qx
             a += rx;
             ++s;
@@ -44,6 +42,20 @@ void ConvertToBitsPlain(uint8_t *out, const uint8_t *current, uint32_t m, uint32
         a -= qx;
     }
     if (m & 7) *out = (uint8_t)(byte << (8 - (m & 7)));
+}
+
+}  // namespace
+
+void ConvertToBitsPlain(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
+                        const uint8_t pattern[64], uint32_t *halftonePosition) {
+    const uint32_t p0 = *halftonePosition & 63;
+    *halftonePosition = (p0 + 8) & 63;
+    if (m == 0) return;
+    if (n == 0 || rx == 0) {
+        memset(out, 0, (m + 7) / 8);
+        return;
+    }
+    BitsFrom(out, current, m, n, rx, qx, pattern + (p0 & ~7u), p0, 0, rx, 0);
 }
 
 namespace {
@@ -113,6 +125,12 @@ void ConvertToBits(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n,
     if (m != 0 && n != 0 && qx != 0 && rx == 2 * qx && (p0 & 7) == 0) {
         *halftonePosition = (p0 + 8) & 63;
         return DoubleToBits(out, current, m, n, pattern + p0);
+    }
+    uint32_t a, s, done;
+    if (m != 0 && n != 0 && (p0 & 7) == 0 &&
+        ConvertToBitsSimd(out, current, m, n, rx, qx, pattern + p0, &a, &s, &done)) {
+        *halftonePosition = (p0 + 8) & 63;
+        return BitsFrom(out, current, m, n, rx, qx, pattern + p0, p0, 8 * done, a, s);
     }
     ConvertToBitsPlain(out, current, m, n, rx, qx, pattern, halftonePosition);
 }
@@ -230,6 +248,20 @@ void ResampleFast(uint8_t *out, const uint8_t *cur, uint32_t m, uint32_t n) {
         out[(size_t)(m - 1) * CH + c] = cur[(size_t)(n - 1) * CH + c];
     }
     if (m < 3) return;
+    if (uint32_t done = ResampleSimd(out, cur, m, n, CH)) {
+        // The last few pixels (and one the groups ended in), each straight
+        // from its position k N / M.
+        const uint32_t last = n - 1;
+        for (uint32_t k = (CH + done) / CH; k + 1 < m; ++k) {
+            const uint64_t position = (uint64_t)k * n;
+            const uint32_t s = (uint32_t)(position / m), phase = (uint32_t)(position % m);
+            const uint32_t s0 = s < last ? s : last, s1 = s + 1 < last ? s + 1 : last;
+            for (uint32_t c = 0; c < CH; ++c)
+                out[(size_t)k * CH + c] = (uint8_t)(((m - phase) * cur[(size_t)s0 * CH + c]) / m +
+                                                    (phase * cur[(size_t)s1 * CH + c]) / m);
+        }
+        return;
+    }
     Weights w;
     w.k = 0;
     while ((1ull << w.k) < 256ull * m) ++w.k;

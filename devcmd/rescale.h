@@ -48,6 +48,10 @@ void ResampleRgb(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n);
 void ResampleGrayPlain(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n);
 void ResampleRgbPlain(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n);
 
+// The fast forms keep a table of where each output pixel lies, made once
+// for the line widths of a scan; this gives it up at the end of a scan.
+void ReleaseConverterTables();
+
 // Output bytes of one line of M pixels for each converter.
 enum : uint32_t { LINE_CONVERTER_NONE = 0, LINE_CONVERTER_BITS = 1, LINE_CONVERTER_GRAY = 2, LINE_CONVERTER_RGB = 3 };
 uint64_t ConvertedLineBytes(uint32_t converter, uint32_t m);

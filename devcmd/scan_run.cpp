@@ -84,6 +84,7 @@ void DiscardSpool() {
     g_shared.spoolLinesLeft = 0;
     g_shared.spoolPartialBytes = 0;
     g_shared.spoolFilled = 0;
+    ReleaseConverterTables();
 }
 
 void CmdGetScanLayout(CommandBlock *block) {

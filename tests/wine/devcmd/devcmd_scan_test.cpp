@@ -355,19 +355,20 @@ struct Stretch {
     uint16_t top;  // 0: the picture
 };
 
-// Output line of a stretch from one native line, by the converters.
+// Output line of a stretch from one native line, by the plain forms of the
+// converters (the library runs the fast ones).
 Bytes Converted(const Stretch &c, const ScanLayout &out, const ScanLayout &native, const Bytes &line,
                 const uint8_t pattern[64], uint32_t *position) {
     Bytes o(out.bytesPerLine, 0);
     Bytes in = line;
     in.resize(in.size() + 8, 0);
     if (c.mode <= SCM_HALFTONE)
-        ConvertToBits(o.data(), in.data(), out.pixelsPerLine, native.pixelsPerLine, c.xRes, c.nativeRes, pattern,
-                      position);
+        ConvertToBitsPlain(o.data(), in.data(), out.pixelsPerLine, native.pixelsPerLine, c.xRes, c.nativeRes,
+                           pattern, position);
     else if (c.mode == SCM_GRAY)
-        ResampleGray(o.data(), in.data(), out.pixelsPerLine, native.pixelsPerLine);
+        ResampleGrayPlain(o.data(), in.data(), out.pixelsPerLine, native.pixelsPerLine);
     else
-        ResampleRgb(o.data(), in.data(), out.pixelsPerLine, native.pixelsPerLine);
+        ResampleRgbPlain(o.data(), in.data(), out.pixelsPerLine, native.pixelsPerLine);
     return o;
 }
 
@@ -381,10 +382,12 @@ TEST_F(Scan, StretchedLinesAreTheConvertedNativeLines) {
     const Stretch cases[] = {
         {"gray, x only", SCM_GRAY, 1200, 600, 600, 0, 0, 0},
         {"gray, both ways", SCM_GRAY, 1200, 1200, 600, 0, 0, 0},
+        {"gray, odd ratio", SCM_GRAY, 1000, 600, 600, 0, 0, 0},
         {"colour, both ways", SCM_COLOR, 600, 600, 300, 0, 0, 0},
         {"colour, odd ratio", SCM_COLOR, 451, 300, 300, 0, 0, 0},
         // Over the gray ramp, where native pixels of 127 and 128 lie.
         {"line art", SCM_LINEART, 1200, 600, 600, 0, 0, 300},
+        {"line art, odd ratio", SCM_LINEART, 1100, 600, 600, 0, 0, 300},
         {"halftone, inverted pattern 2", SCM_HALFTONE, 1000, 600, 600, SPF_INVERT_PATTERN, 2, 0},
     };
     for (const Stretch &c : cases) {
@@ -394,7 +397,7 @@ TEST_F(Scan, StretchedLinesAreTheConvertedNativeLines) {
         if (c.top) native.top = c.top;
         ScanLayout nativeLayout = Layout(native);
         Lines lines = ScanAll(native);
-        if (c.mode == SCM_LINEART) {
+        if (c.mode == SCM_LINEART && c.xRes == 1200) {
             const Bytes &l = lines[0];
             ASSERT_TRUE(std::count(l.begin(), l.end(), 127) && std::count(l.begin(), l.end(), 128));
         }

@@ -1,0 +1,14 @@
+// The converters' fast forms for any ratio (rescale_simd.cpp), used by
+// rescale.cpp where the processor has SSSE3. Platform-free.
+#pragma once
+
+#include <stdint.h>
+
+// The leading *doneBytes bytes of a 1-bit line; the plain form goes on from
+// there with its accumulator *tailA and source index *tailS. `row` is the
+// pattern row of the line. False: nothing done.
+bool ConvertToBitsSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
+                       const uint8_t *row, uint32_t *tailA, uint32_t *tailS, uint32_t *doneBytes);
+// The returned count of bytes of an 8-bit (ch 1) or 24-bit (ch 3) line
+// from the second pixel on (0: nothing done).
+uint32_t ResampleSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t ch);
