@@ -587,6 +587,22 @@ TEST_F(Scan, RestartReleaseAndStopLeaveNoSpool) {
     EXPECT_EQ(Run(SC_START_SCAN), SCS_WRONG_STATE);
 }
 
+TEST_F(Scan, UnloadInTheMiddleOfAStretchedScanTakesTheSpoolAlong) {
+    ScanParams p = Params(SCM_GRAY, 1200, 600);
+    ScanLayout layout = Layout(p);
+    Bytes buffer(8 * (size_t)layout.bytesPerLine);
+    ASSERT_EQ(SetParams(p), SCS_OK);
+    ASSERT_EQ(Run(SC_START_SCAN), SCS_OK);
+    ASSERT_EQ(ReadInto(buffer.data(), (uint32_t)buffer.size()).status, SCS_OK);
+    ASSERT_TRUE(SpoolExists());
+    FreeDevcmd(&lib);
+    EXPECT_FALSE(SpoolExists());
+    ASSERT_TRUE(LoadDevcmd(&lib));
+    CommandBlock acquire = Block(SC_ACQUIRE);
+    ASSERT_EQ(Send(lib, &acquire), SCS_OK);
+    owner = acquire.ownerId;
+}
+
 TEST_F(Scan, ScannerFaultsWhileSpoolingLeaveTheScanStoppable) {
     struct {
         const char *what;
