@@ -122,15 +122,16 @@ void DoubleToBits(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, 
 void ConvertToBits(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
                    const uint8_t pattern[64], uint32_t *halftonePosition) {
     const uint32_t p0 = *halftonePosition & 63;
-    if (m != 0 && n != 0 && qx != 0 && rx == 2 * qx && (p0 & 7) == 0) {
-        *halftonePosition = (p0 + 8) & 63;
-        return DoubleToBits(out, current, m, n, pattern + p0);
-    }
     uint32_t a, s, done;
     if (m != 0 && n != 0 && (p0 & 7) == 0 &&
         ConvertToBitsSimd(out, current, m, n, rx, qx, pattern + p0, &a, &s, &done)) {
         *halftonePosition = (p0 + 8) & 63;
-        return BitsFrom(out, current, m, n, rx, qx, pattern + p0, p0, 8 * done, a, s);
+        if (8 * (uint64_t)done < m) BitsFrom(out, current, m, n, rx, qx, pattern + p0, p0, 8 * done, a, s);
+        return;
+    }
+    if (m != 0 && n != 0 && qx != 0 && rx == 2 * qx && (p0 & 7) == 0) {
+        *halftonePosition = (p0 + 8) & 63;
+        return DoubleToBits(out, current, m, n, pattern + p0);
     }
     ConvertToBitsPlain(out, current, m, n, rx, qx, pattern, halftonePosition);
 }

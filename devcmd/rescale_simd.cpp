@@ -41,20 +41,24 @@ bool Reserve(void **block, size_t *capacity, size_t bytes) {
 }
 
 // ---------------------------------------------------------------------------
-// 1-bit lines, two output bytes at a time: each byte's 8 native pixels as
-// offsets into the 8 native pixels from its s0, in reverse order, so that
-// the comparison mask comes out most significant bit first.
-
-struct BitsPair {
-    uint32_t s0[2];
-    uint8_t control[16];  // byte 0's offsets, then byte 1's + 8
-};
+// 1-bit lines, 16 output pixels (two output bytes) at a time from one
+// 16-byte window of the native line: per pair of bytes a window start and
+// the 16 pixels' offsets into it, each byte's 8 in reverse order, so that
+// the comparison mask comes out most significant bit first. Indices are
+// the plain form's, clamped to the last pixel as it does; a window never
+// reaches past the line. A last pair of fewer than 16 pixels takes the
+// window's first pixel for the missing ones and masks their bits off.
 
 struct BitsTable {
     uint32_t m, n, rx, qx;
-    uint32_t bytes;        // leading output bytes the table covers (even)
+    uint32_t pairs;         // pairs the table covers, from output pixel 0
+    uint32_t whole;         // of them, pairs of 16 pixels
     uint32_t tailA, tailS;  // the plain form's accumulator and source index after them
-    BitsPair *pair;
+    uint16_t lastMask;      // bits the last, short pair keeps
+    uint32_t lastBytes;     // and the bytes it writes
+    uint32_t *s0;
+    uint8_t *control;  // 16-byte aligned, 16 bytes a pair
+    void *block;
     size_t capacity;
     bool valid;
 };
@@ -64,39 +68,50 @@ BitsTable g_bits = {};
 bool BuildBits(uint32_t m, uint32_t n, uint32_t rx, uint32_t qx) {
     if (g_bits.valid && g_bits.m == m && g_bits.n == n && g_bits.rx == rx && g_bits.qx == qx) return true;
     g_bits.valid = false;
-    const uint32_t whole = m / 8;
-    if (!Reserve(reinterpret_cast<void **>(&g_bits.pair), &g_bits.capacity, (whole / 2 + 1) * sizeof(BitsPair)))
-        return false;
-    // Source indices as the plain form steps them.
-    uint32_t a = rx, s = 0, covered = 0;
-    g_bits.tailA = rx;
-    g_bits.tailS = 0;
-    for (uint32_t j = 0; j < whole; ++j) {
-        uint32_t at[8];
+    const uint32_t most = (m + 15) / 16;
+    if (!Reserve(&g_bits.block, &g_bits.capacity, (size_t)most * (16 + sizeof(uint32_t)) + 15)) return false;
+    g_bits.control = reinterpret_cast<uint8_t *>(((uintptr_t)g_bits.block + 15) & ~(uintptr_t)15);
+    g_bits.s0 = reinterpret_cast<uint32_t *>(g_bits.control + (size_t)most * 16);
+    const uint32_t last = n - 1;
+    uint32_t a = rx, s = 0, pairs = 0;
+    g_bits.tailA = a;
+    g_bits.tailS = s;
+    g_bits.lastMask = 0xFFFF;
+    g_bits.lastBytes = 2;
+    for (uint32_t p = 0; p < most; ++p) {
+        const uint32_t count = m - 16 * p < 16 ? m - 16 * p : 16;
+        uint32_t at[16];
         uint32_t sa = a, ss = s;
-        for (int t = 0; t < 8; ++t) {
-            while (sa < qx) {
+        for (uint32_t t = 0; t < count; ++t) {
+            while (sa < qx) {  // as the plain form steps
                 sa += rx;
                 ++ss;
             }
-            at[t] = ss;
+            at[t] = ss < last ? ss : last;
             sa -= qx;
         }
-        // The whole window inside the line, and every pixel in it.
-        if (at[0] + 7 > n - 1 || at[7] - at[0] > 7) break;
-        BitsPair &e = g_bits.pair[j / 2];
-        e.s0[j & 1] = at[0];
-        for (int t = 0; t < 8; ++t)
-            e.control[8 * (j & 1) + 7 - t] = (uint8_t)(at[t] - at[0] + 8 * (j & 1));
+        const uint32_t base = at[0] < n - 16 ? at[0] : n - 16;
+        if (at[count - 1] - base > 15) break;  // shrinking: the pair's pixels lie too far apart
+        uint8_t *control = g_bits.control + 16 * p;
+        uint16_t keep = 0;
+        for (uint32_t t = 0; t < 16; ++t) {
+            const uint32_t lane = 8 * (t / 8) + 7 - t % 8;
+            control[lane] = (uint8_t)(t < count ? at[t] - base : 0);
+            if (t < count) keep = (uint16_t)(keep | 1u << lane);
+        }
+        g_bits.s0[p] = base;
+        if (count < 16) {
+            g_bits.lastMask = keep;
+            g_bits.lastBytes = (count + 7) / 8;
+        }
         a = sa;
         s = ss;
-        covered = j + 1;
-        if ((covered & 1) == 0) {
-            g_bits.tailA = a;
-            g_bits.tailS = s;
-        }
+        pairs = p + 1;
+        g_bits.tailA = a;
+        g_bits.tailS = s;
     }
-    g_bits.bytes = covered & ~1u;
+    g_bits.pairs = pairs;
+    g_bits.whole = pairs < m / 16 ? pairs : m / 16;
     g_bits.m = m;
     g_bits.n = n;
     g_bits.rx = rx;
@@ -105,32 +120,40 @@ bool BuildBits(uint32_t m, uint32_t n, uint32_t rx, uint32_t qx) {
     return true;
 }
 
+// g >= t, unsigned, as min(g, t) == t: one pair's mask.
+SSSE3_FN inline uint32_t BitsMask(const uint8_t *current, uint32_t s0, const uint8_t *control, __m128i t) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(current + s0));
+    const __m128i g = _mm_shuffle_epi8(w, _mm_load_si128(reinterpret_cast<const __m128i *>(control)));
+    return (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(g, t), t));
+}
+
 SSSE3_FN void BitsPairs(uint8_t *out, const uint8_t *current, const uint8_t *row) {
     uint8_t reversed[16];
     for (int t = 0; t < 8; ++t) reversed[t] = reversed[8 + t] = row[7 - t];
     const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i *>(reversed));
-    const uint32_t pairs = g_bits.bytes / 2;
+    // Locals: the output stores could otherwise alias the table's fields.
+    const uint32_t *s0 = g_bits.s0;
+    const uint8_t *control = g_bits.control;
+    const uint32_t whole = g_bits.whole, pairs = g_bits.pairs;
+    const uint16_t lastMask = g_bits.lastMask;
+    const uint32_t lastBytes = g_bits.lastBytes;
     uint32_t p = 0;
-    for (; p + 2 <= pairs; p += 2) {
-        const BitsPair &e = g_bits.pair[p], &f = g_bits.pair[p + 1];
-        const __m128i w0 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(current + e.s0[0])),
-                                              _mm_loadl_epi64(reinterpret_cast<const __m128i *>(current + e.s0[1])));
-        const __m128i w1 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(current + f.s0[0])),
-                                              _mm_loadl_epi64(reinterpret_cast<const __m128i *>(current + f.s0[1])));
-        const __m128i g0 = _mm_shuffle_epi8(w0, _mm_loadu_si128(reinterpret_cast<const __m128i *>(e.control)));
-        const __m128i g1 = _mm_shuffle_epi8(w1, _mm_loadu_si128(reinterpret_cast<const __m128i *>(f.control)));
-        const uint32_t mask = (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(g0, t), g0)) |
-                              (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(g1, t), g1)) << 16;
-        memcpy(out + 2 * p, &mask, 4);
+    for (; p + 4 <= whole; p += 4, out += 8, s0 += 4, control += 64) {
+        const uint32_t lo = BitsMask(current, s0[0], control, t) | BitsMask(current, s0[1], control + 16, t) << 16;
+        const uint32_t hi = BitsMask(current, s0[2], control + 32, t) | BitsMask(current, s0[3], control + 48, t)
+                                                                            << 16;
+        memcpy(out, &lo, 4);
+        memcpy(out + 4, &hi, 4);
     }
-    for (; p < pairs; ++p) {
-        const BitsPair &e = g_bits.pair[p];
-        const __m128i w = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(current + e.s0[0])),
-                                             _mm_loadl_epi64(reinterpret_cast<const __m128i *>(current + e.s0[1])));
-        const __m128i g = _mm_shuffle_epi8(w, _mm_loadu_si128(reinterpret_cast<const __m128i *>(e.control)));
-        const uint16_t mask = (uint16_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(g, t), g));
-        out[2 * p] = (uint8_t)mask;
-        out[2 * p + 1] = (uint8_t)(mask >> 8);
+    for (; p < whole; ++p, out += 2, ++s0, control += 16) {
+        const uint32_t mask = BitsMask(current, *s0, control, t);
+        out[0] = (uint8_t)mask;
+        out[1] = (uint8_t)(mask >> 8);
+    }
+    if (pairs > whole) {  // the line's short last pair
+        const uint32_t mask = BitsMask(current, *s0, control, t) & lastMask;
+        out[0] = (uint8_t)mask;
+        if (lastBytes > 1) out[1] = (uint8_t)(mask >> 8);
     }
 }
 
@@ -236,12 +259,12 @@ SSSE3_FN void GrayGroups(uint8_t *out, const uint8_t *current) {
 bool ConvertToBitsSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
                        const uint8_t *row, uint32_t *tailA, uint32_t *tailS, uint32_t *doneBytes) {
 #ifdef RESCALE_SIMD
-    if (!HasSsse3() || m < 16 || n < 8 || rx < qx || qx == 0) return false;
-    if (!BuildBits(m, n, rx, qx) || g_bits.bytes == 0) return false;
+    if (!HasSsse3() || m == 0 || n < 16 || rx == 0 || qx == 0) return false;
+    if (!BuildBits(m, n, rx, qx) || g_bits.pairs == 0) return false;
     BitsPairs(out, current, row);
     *tailA = g_bits.tailA;
     *tailS = g_bits.tailS;
-    *doneBytes = g_bits.bytes;
+    *doneBytes = g_bits.pairs > g_bits.whole ? (m + 7) / 8 : 2 * g_bits.pairs;
     return true;
 #else
     (void)out, (void)current, (void)m, (void)n, (void)rx, (void)qx, (void)row, (void)tailA, (void)tailS,
@@ -263,7 +286,7 @@ uint32_t ResampleSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t
 
 void ReleaseConverterTables() {
 #ifdef RESCALE_SIMD
-    free(g_bits.pair);
+    free(g_bits.block);
     free(g_gray.group);
     g_bits = BitsTable{};
     g_gray = GrayTable{};
