@@ -170,6 +170,73 @@ TEST(ConvertToBits, FastFormMatchesThePlainOne) {
     }
 }
 
+// Random widths and ratios: every line end from 1 to 15 pixels past a
+// whole pair of bytes, native lines from below one window (16 pixels) up,
+// stretches from barely to 16 times and shrinking, every pattern row, and
+// patterns with 0 (always on) and 255 entries. The bytes after the native
+// line differ from its last pixel, so a read of them shows.
+TEST(ConvertToBits, FastFormMatchesThePlainOneOnRandomRatiosAndLineEnds) {
+    std::mt19937 random(23);
+    auto below = [&](uint32_t k) { return (uint32_t)(random() % k); };
+    for (int round = 0; round < 600; ++round) {
+        uint32_t n, rx, qx;
+        switch (round % 4) {
+        case 0: n = 1 + below(40); break;    // around one window
+        case 1: n = 16 + below(3); break;    // exactly one window and just above
+        default: n = 1 + below(3000); break;
+        }
+        qx = 50 + below(1200);
+        switch (round % 5) {
+        case 0: rx = qx + 1 + below(3); break;       // barely stretched
+        case 1: rx = qx * (2 + below(15)); break;    // whole multiples up to 16
+        case 2: rx = qx / 2 + below(qx); break;      // shrinking or near 1
+        default: rx = qx + below(3 * qx); break;
+        }
+        // M as the layout makes it, or a little off, to reach every line end.
+        uint32_t m = (uint32_t)((uint64_t)n * rx / qx);
+        if (round % 3 == 0) m = (m & ~15u) + below(16);
+        if (m == 0) m = 1 + below(15);
+        // Half the lines end exactly at their last pixel (the sanitizer
+        // catches a read past it).
+        Bytes line(round % 2 ? n : n + 32);
+        for (uint8_t &b : line) b = (uint8_t)random();
+        for (uint32_t i = n; i < line.size(); ++i) line[i] = (uint8_t)(line[n - 1] ^ 0x80);
+        uint8_t pattern[64];
+        for (uint8_t &t : pattern) t = (uint8_t)random();
+        pattern[below(64)] = 0;
+        pattern[below(64)] = 255;
+        const uint32_t start = 8 * below(8);
+        Bytes a((m + 7) / 8 + 3, 0x5A), b((m + 7) / 8 + 3, 0x5A);
+        uint32_t pa = start, pb = start;
+        ConvertToBits(a.data(), line.data(), m, n, rx, qx, pattern, &pa);
+        ConvertToBitsPlain(b.data(), line.data(), m, n, rx, qx, pattern, &pb);
+        ASSERT_EQ(a, b) << m << " from " << n << " at " << rx << "/" << qx << ", row " << start / 8;
+        ASSERT_EQ(pa, pb);
+        if (round % 50 == 0) ReleaseConverterTables();
+    }
+}
+
+// The same widths line after line: the table made for the first line
+// serves them all, through every pattern row and back to row 0.
+TEST(ConvertToBits, LineAfterLineThroughThePatternRows) {
+    std::mt19937 random(31);
+    uint8_t pattern[64];
+    for (uint8_t &t : pattern) t = (uint8_t)random();
+    const uint32_t m = 8501, n = 5100, rx = 1000, qx = 600;
+    uint32_t pa = 0, pb = 0;
+    for (int k = 0; k < 17; ++k) {
+        Bytes line(n + 16);
+        for (uint8_t &b : line) b = (uint8_t)random();
+        Bytes a((m + 7) / 8 + 1, 0x5A), b((m + 7) / 8 + 1, 0x5A);
+        ConvertToBits(a.data(), line.data(), m, n, rx, qx, pattern, &pa);
+        ConvertToBitsPlain(b.data(), line.data(), m, n, rx, qx, pattern, &pb);
+        ASSERT_EQ(a, b) << "line " << k;
+        ASSERT_EQ(pa, pb);
+    }
+    EXPECT_EQ(pa, 8u);
+    ReleaseConverterTables();
+}
+
 TEST(ConvertToBits, PatternRowFollowsTheOutputLine) {
     uint8_t pattern[64];
     for (int r = 0; r < 8; ++r)
