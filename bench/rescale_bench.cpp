@@ -1,9 +1,12 @@
 // Host benchmark of the line converters of a stretched scan: a whole-bed
 // page (8.5 x 11.7 in) stretched from the lens's native resolution to
 // twice it, one output line at a time from two native lines as the
-// library does, beside memcpy of the same output bytes. Prints MB/s of
-// output and the converter's speed as a fraction of memcpy's (target: at
-// least 0.10). Not a test: run it by hand.
+// library does, beside memcpy of the same output bytes. Each run times
+// memcpy and then the converter over the page; the figures are medians
+// over the runs (the machine is shared, single runs swing both ways):
+// MB/s of output and the converter's speed as a fraction of memcpy's,
+// the median of the runs' ratios with their lowest and highest (target:
+// at least 0.10). Not a test: run it by hand.
 //
 //   rescale_bench [--reps N] [--lines N]
 #include <stdint.h>
@@ -44,27 +47,24 @@ struct Result {
 // output, so that memcpy and the converters write the same bytes.
 template <typename F>
 Result RunPage(uint32_t outLines, uint32_t outBytes, std::vector<uint8_t> &out, F convert) {
-    double best = 1e30;
     uint64_t sum = 0;
-    for (int pass = 0; pass < 1; ++pass) {
-        double t0 = Seconds();
-        for (uint32_t k = 0; k < outLines; ++k) convert(out.data() + (size_t)k * outBytes, k);
-        double t = Seconds() - t0;
-        best = std::min(best, t);
-    }
+    const double t0 = Seconds();
+    for (uint32_t k = 0; k < outLines; ++k) convert(out.data() + (size_t)k * outBytes, k);
+    const double t = Seconds() - t0;
     for (size_t i = 0; i < out.size(); i += 4093) sum += out[i];
-    return {best, sum};
+    return {t, sum};
 }
 
-void Report(const char *what, uint64_t bytes, double seconds, double memcpySeconds) {
-    double mbs = bytes / seconds / 1e6;
-    printf("%-34s %10.0f MB/s   %5.2f of memcpy\n", what, mbs, memcpySeconds / seconds);
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t h = v.size() / 2;
+    return v.size() % 2 ? v[h] : (v[h - 1] + v[h]) / 2;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    int reps = 5;
+    int reps = 7;
     uint32_t lineLimit = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!strcmp(argv[i], "--reps")) reps = std::max(1, atoi(argv[i + 1]));
@@ -84,7 +84,7 @@ int main(int argc, char **argv) {
     };
     uint8_t pattern[64];
     memset(pattern, 0x80, sizeof pattern);
-    printf("whole bed, 5100 x 7020 in 1/600 inch; best of %d; output MB/s\n", reps);
+    printf("whole bed, 5100 x 7020 in 1/600 inch; medians of %d runs; output MB/s\n", reps);
     uint64_t keep = 0;
     for (const Case &c : cases) {
         const uint32_t n = 5100 * c.nativeRes / 600, m = 5100 * c.outRes / 600;
@@ -97,7 +97,7 @@ int main(int argc, char **argv) {
         std::vector<uint8_t> out((size_t)outBytes * outLines);
         std::vector<uint8_t> source((size_t)outBytes * 2);
         memcpy(source.data(), native.data(), std::min(source.size(), native.size()));
-        double copy = 1e30, conv = 1e30;
+        std::vector<double> copy, conv, ratio;
         uint32_t position = 0;
         for (int r = 0; r < reps; ++r) {
             Result a = RunPage(outLines, outBytes, out, [&](uint8_t *o, uint32_t k) {
@@ -111,14 +111,17 @@ int main(int argc, char **argv) {
                 default: ConvertToBits(o, line, m, n, c.outRes, c.nativeRes, pattern, &position); break;
                 }
             });
-            copy = std::min(copy, a.seconds);
-            conv = std::min(conv, b.seconds);
+            copy.push_back(a.seconds);
+            conv.push_back(b.seconds);
+            ratio.push_back(a.seconds / b.seconds);
             keep += a.checksum + b.checksum;
         }
         uint64_t bytes = (uint64_t)outBytes * outLines;
         printf("\n%s: %u x %u output pixels, %.1f MB\n", c.name, m, outLines, bytes / 1e6);
-        Report("  memcpy of the output", bytes, copy, copy);
-        Report("  converter", bytes, conv, copy);
+        printf("  memcpy of the output               %10.0f MB/s\n", bytes / Median(copy) / 1e6);
+        printf("  converter                          %10.0f MB/s   %5.2f of memcpy (runs %.2f .. %.2f)\n",
+               bytes / Median(conv) / 1e6, Median(ratio), *std::min_element(ratio.begin(), ratio.end()),
+               *std::max_element(ratio.begin(), ratio.end()));
     }
     return keep == 42 ? 1 : 0;
 }

@@ -12,12 +12,15 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
-#include <tmmintrin.h>
+#include <immintrin.h>
 #define RESCALE_SIMD 1
 #define SSSE3_FN __attribute__((target("ssse3")))
+#define AVX2_FN __attribute__((target("avx2")))
 #endif
 
 namespace {
+
+uint32_t g_simdLimit = CONVERTER_SIMD_AVX2;
 
 #ifdef RESCALE_SIMD
 
@@ -26,6 +29,21 @@ bool HasSsse3() {
     if (known < 0) {
         unsigned a = 0, b = 0, c = 0, d = 0;
         known = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3) && (d & bit_SSE2) ? 1 : 0;
+    }
+    return known == 1;
+}
+
+// AVX2 in the processor and its 256-bit registers saved by the system.
+bool HasAvx2() {
+    static int known = -1;
+    if (known < 0) {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        known = 0;
+        if (__get_cpuid(1, &a, &b, &c, &d) && (c & bit_OSXSAVE) && (c & bit_AVX)) {
+            unsigned lo = 0, hi = 0;
+            __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+            if ((lo & 6) == 6 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2)) known = 1;
+        }
     }
     return known == 1;
 }
@@ -127,6 +145,24 @@ SSSE3_FN inline uint32_t BitsMask(const uint8_t *current, uint32_t s0, const uin
     return (uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(g, t), t));
 }
 
+// Pairs from p on, after the loop of 4 pairs at a time, and the short last pair.
+SSSE3_FN void BitsRest(uint8_t *out, const uint8_t *current, const uint8_t *row, uint32_t p, const uint32_t *s0,
+                       const uint8_t *control) {
+    uint8_t reversed[16];
+    for (int t = 0; t < 8; ++t) reversed[t] = reversed[8 + t] = row[7 - t];
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i *>(reversed));
+    for (; p < g_bits.whole; ++p, out += 2, ++s0, control += 16) {
+        const uint32_t mask = BitsMask(current, *s0, control, t);
+        out[0] = (uint8_t)mask;
+        out[1] = (uint8_t)(mask >> 8);
+    }
+    if (g_bits.pairs > g_bits.whole) {  // the line's short last pair
+        const uint32_t mask = BitsMask(current, *s0, control, t) & g_bits.lastMask;
+        out[0] = (uint8_t)mask;
+        if (g_bits.lastBytes > 1) out[1] = (uint8_t)(mask >> 8);
+    }
+}
+
 SSSE3_FN void BitsPairs(uint8_t *out, const uint8_t *current, const uint8_t *row) {
     uint8_t reversed[16];
     for (int t = 0; t < 8; ++t) reversed[t] = reversed[8 + t] = row[7 - t];
@@ -134,9 +170,7 @@ SSSE3_FN void BitsPairs(uint8_t *out, const uint8_t *current, const uint8_t *row
     // Locals: the output stores could otherwise alias the table's fields.
     const uint32_t *s0 = g_bits.s0;
     const uint8_t *control = g_bits.control;
-    const uint32_t whole = g_bits.whole, pairs = g_bits.pairs;
-    const uint16_t lastMask = g_bits.lastMask;
-    const uint32_t lastBytes = g_bits.lastBytes;
+    const uint32_t whole = g_bits.whole;
     uint32_t p = 0;
     for (; p + 4 <= whole; p += 4, out += 8, s0 += 4, control += 64) {
         const uint32_t lo = BitsMask(current, s0[0], control, t) | BitsMask(current, s0[1], control + 16, t) << 16;
@@ -145,16 +179,36 @@ SSSE3_FN void BitsPairs(uint8_t *out, const uint8_t *current, const uint8_t *row
         memcpy(out, &lo, 4);
         memcpy(out + 4, &hi, 4);
     }
-    for (; p < whole; ++p, out += 2, ++s0, control += 16) {
-        const uint32_t mask = BitsMask(current, *s0, control, t);
-        out[0] = (uint8_t)mask;
-        out[1] = (uint8_t)(mask >> 8);
+    BitsRest(out, current, row, p, s0, control);
+}
+
+// The same, two pairs (4 output bytes) to a 256-bit register.
+AVX2_FN void BitsPairsAvx2(uint8_t *out, const uint8_t *current, const uint8_t *row) {
+    uint8_t reversed[16];
+    for (int t = 0; t < 8; ++t) reversed[t] = reversed[8 + t] = row[7 - t];
+    const __m256i t = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(reversed)));
+    const uint32_t *s0 = g_bits.s0;
+    const uint8_t *control = g_bits.control;
+    const uint32_t whole = g_bits.whole;
+    uint32_t p = 0;
+    for (; p + 4 <= whole; p += 4, out += 8, s0 += 4, control += 64) {
+        const __m256i w0 = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(current + s0[0]))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(current + s0[1])), 1);
+        const __m256i w1 = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(current + s0[2]))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(current + s0[3])), 1);
+        const __m256i g0 = _mm256_shuffle_epi8(w0, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(control)));
+        const __m256i g1 =
+            _mm256_shuffle_epi8(w1, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(control + 32)));
+        const uint32_t lo = (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(g0, t), t));
+        const uint32_t hi = (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(g1, t), t));
+        memcpy(out, &lo, 4);
+        memcpy(out + 4, &hi, 4);
     }
-    if (pairs > whole) {  // the line's short last pair
-        const uint32_t mask = BitsMask(current, *s0, control, t) & lastMask;
-        out[0] = (uint8_t)mask;
-        if (lastBytes > 1) out[1] = (uint8_t)(mask >> 8);
-    }
+    _mm256_zeroupper();
+    // The rest, under 4 pairs, as the SSSE3 form does them.
+    BitsRest(out, current, row, p, s0, control);
 }
 
 // ---------------------------------------------------------------------------
@@ -259,9 +313,12 @@ SSSE3_FN void GrayGroups(uint8_t *out, const uint8_t *current) {
 bool ConvertToBitsSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx,
                        const uint8_t *row, uint32_t *tailA, uint32_t *tailS, uint32_t *doneBytes) {
 #ifdef RESCALE_SIMD
-    if (!HasSsse3() || m == 0 || n < 16 || rx == 0 || qx == 0) return false;
+    if (g_simdLimit < CONVERTER_SIMD_SSSE3 || !HasSsse3() || m == 0 || n < 16 || rx == 0 || qx == 0) return false;
     if (!BuildBits(m, n, rx, qx) || g_bits.pairs == 0) return false;
-    BitsPairs(out, current, row);
+    if (g_simdLimit >= CONVERTER_SIMD_AVX2 && HasAvx2())
+        BitsPairsAvx2(out, current, row);
+    else
+        BitsPairs(out, current, row);
     *tailA = g_bits.tailA;
     *tailS = g_bits.tailS;
     *doneBytes = g_bits.pairs > g_bits.whole ? (m + 7) / 8 : 2 * g_bits.pairs;
@@ -275,7 +332,7 @@ bool ConvertToBitsSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_
 
 uint32_t ResampleSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t ch) {
 #ifdef RESCALE_SIMD
-    if (!HasSsse3() || ch * n < 16 || !BuildGray(m, n, ch)) return 0;
+    if (g_simdLimit < CONVERTER_SIMD_SSSE3 || !HasSsse3() || ch * n < 16 || !BuildGray(m, n, ch)) return 0;
     GrayGroups(out, current);
     return g_gray.groups * 8;
 #else
@@ -292,3 +349,5 @@ void ReleaseConverterTables() {
     g_gray = GrayTable{};
 #endif
 }
+
+void LimitConverterSimd(uint32_t level) { g_simdLimit = level; }

@@ -1,5 +1,6 @@
 // The converters' fast forms for any ratio (rescale_simd.cpp), used by
-// rescale.cpp where the processor has SSSE3. Platform-free.
+// rescale.cpp where the processor has SSSE3 (1-bit lines: AVX2 where it has
+// that too). Platform-free.
 #pragma once
 
 #include <stdint.h>
@@ -12,3 +13,8 @@ bool ConvertToBitsSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_
 // The returned count of bytes of an 8-bit (ch 1) or 24-bit (ch 3) line
 // from the second pixel on (0: nothing done).
 uint32_t ResampleSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t ch);
+
+// The widest instruction set the fast forms may use (AVX2 unless limited),
+// so that tests reach each form on any processor that has it.
+enum : uint32_t { CONVERTER_SIMD_NONE = 0, CONVERTER_SIMD_SSSE3 = 1, CONVERTER_SIMD_AVX2 = 2 };
+void LimitConverterSimd(uint32_t level);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "rescale.h"
+#include "rescale_simd.h"
 
 namespace {
 
@@ -175,7 +176,16 @@ TEST(ConvertToBits, FastFormMatchesThePlainOne) {
 // stretches from barely to 16 times and shrinking, every pattern row, and
 // patterns with 0 (always on) and 255 entries. The bytes after the native
 // line differ from its last pixel, so a read of them shows.
-TEST(ConvertToBits, FastFormMatchesThePlainOneOnRandomRatiosAndLineEnds) {
+class ConvertToBitsEachForm : public testing::TestWithParam<uint32_t> {
+protected:
+    void SetUp() override { LimitConverterSimd(GetParam()); }
+    void TearDown() override {
+        LimitConverterSimd(CONVERTER_SIMD_AVX2);
+        ReleaseConverterTables();
+    }
+};
+
+TEST_P(ConvertToBitsEachForm, MatchesThePlainOneOnRandomRatiosAndLineEnds) {
     std::mt19937 random(23);
     auto below = [&](uint32_t k) { return (uint32_t)(random() % k); };
     for (int round = 0; round < 600; ++round) {
@@ -218,7 +228,7 @@ TEST(ConvertToBits, FastFormMatchesThePlainOneOnRandomRatiosAndLineEnds) {
 
 // The same widths line after line: the table made for the first line
 // serves them all, through every pattern row and back to row 0.
-TEST(ConvertToBits, LineAfterLineThroughThePatternRows) {
+TEST_P(ConvertToBitsEachForm, LineAfterLineThroughThePatternRows) {
     std::mt19937 random(31);
     uint8_t pattern[64];
     for (uint8_t &t : pattern) t = (uint8_t)random();
@@ -234,8 +244,12 @@ TEST(ConvertToBits, LineAfterLineThroughThePatternRows) {
         ASSERT_EQ(pa, pb);
     }
     EXPECT_EQ(pa, 8u);
-    ReleaseConverterTables();
 }
+
+// AVX2 and SSSE3 run only where the processor has them; the scalar forms
+// (plain steps and doubling) everywhere.
+INSTANTIATE_TEST_SUITE_P(Forms, ConvertToBitsEachForm,
+                         testing::Values(CONVERTER_SIMD_NONE, CONVERTER_SIMD_SSSE3, CONVERTER_SIMD_AVX2));
 
 TEST(ConvertToBits, PatternRowFollowsTheOutputLine) {
     uint8_t pattern[64];
