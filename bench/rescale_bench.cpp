@@ -81,6 +81,10 @@ int main(int argc, char **argv) {
         {"ResampleGray 600 -> 1000 dpi", LINE_CONVERTER_GRAY, 600, 1000},
         {"ConvertToBits 600 -> 1200 dpi", LINE_CONVERTER_BITS, 600, 1200},
         {"ConvertToBits 600 -> 1000 dpi", LINE_CONVERTER_BITS, 600, 1000},
+        // Ratios of no simple period: barely stretched, odd, and strong.
+        {"ConvertToBits 600 -> 601 dpi", LINE_CONVERTER_BITS, 600, 601},
+        {"ConvertToBits 300 -> 451 dpi", LINE_CONVERTER_BITS, 300, 451},
+        {"ConvertToBits 300 -> 2401 dpi", LINE_CONVERTER_BITS, 300, 2401},
     };
     uint8_t pattern[64];
     memset(pattern, 0x80, sizeof pattern);

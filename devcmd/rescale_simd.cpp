@@ -16,11 +16,12 @@
 #define RESCALE_SIMD 1
 #define SSSE3_FN __attribute__((target("ssse3")))
 #define AVX2_FN __attribute__((target("avx2")))
+#define AVX512_FN __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 #endif
 
 namespace {
 
-uint32_t g_simdLimit = CONVERTER_SIMD_AVX2;
+uint32_t g_simdLimit = CONVERTER_SIMD_AVX512;
 
 #ifdef RESCALE_SIMD
 
@@ -33,8 +34,9 @@ bool HasSsse3() {
     return known == 1;
 }
 
-// AVX2 in the processor and its 256-bit registers saved by the system.
-bool HasAvx2() {
+// The widest of AVX2 and AVX-512 (F, BW, VBMI) that the processor has and
+// whose registers the system saves.
+uint32_t VectorLevel() {
     static int known = -1;
     if (known < 0) {
         unsigned a = 0, b = 0, c = 0, d = 0;
@@ -42,10 +44,14 @@ bool HasAvx2() {
         if (__get_cpuid(1, &a, &b, &c, &d) && (c & bit_OSXSAVE) && (c & bit_AVX)) {
             unsigned lo = 0, hi = 0;
             __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-            if ((lo & 6) == 6 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2)) known = 1;
+            if ((lo & 6) == 6 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2)) {
+                known = CONVERTER_SIMD_AVX2;
+                if ((lo & 0xE6) == 0xE6 && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI))
+                    known = CONVERTER_SIMD_AVX512;
+            }
         }
     }
-    return known == 1;
+    return (uint32_t)known;
 }
 
 // Grows a table block; false when there is no memory (the plain form runs).
@@ -69,36 +75,39 @@ bool Reserve(void **block, size_t *capacity, size_t bytes) {
 
 struct BitsTable {
     uint32_t m, n, rx, qx;
-    uint32_t pairs;         // pairs the table covers, from output pixel 0
-    uint32_t whole;         // of them, pairs of 16 pixels
+    uint32_t pixels;        // pixels a group: 16 (pairs of bytes) or 64 (8 bytes)
+    uint32_t pairs;         // groups the table covers, from output pixel 0
+    uint32_t whole;         // of them, full groups
     uint32_t tailA, tailS;  // the plain form's accumulator and source index after them
-    uint16_t lastMask;      // bits the last, short pair keeps
+    uint64_t lastMask;      // bits the last, short group keeps
     uint32_t lastBytes;     // and the bytes it writes
     uint32_t *s0;
-    uint8_t *control;  // 16-byte aligned, 16 bytes a pair
+    uint8_t *control;  // 64-byte aligned, `pixels` bytes a group
     void *block;
     size_t capacity;
     bool valid;
 };
 
-BitsTable g_bits = {};
+BitsTable g_bits = {};    // groups of 16 pixels (SSSE3, AVX2)
+BitsTable g_bits64 = {};  // groups of 64 pixels (AVX-512 VBMI)
 
-bool BuildBits(uint32_t m, uint32_t n, uint32_t rx, uint32_t qx) {
-    if (g_bits.valid && g_bits.m == m && g_bits.n == n && g_bits.rx == rx && g_bits.qx == qx) return true;
-    g_bits.valid = false;
-    const uint32_t most = (m + 15) / 16;
-    if (!Reserve(&g_bits.block, &g_bits.capacity, (size_t)most * (16 + sizeof(uint32_t)) + 15)) return false;
-    g_bits.control = reinterpret_cast<uint8_t *>(((uintptr_t)g_bits.block + 15) & ~(uintptr_t)15);
-    g_bits.s0 = reinterpret_cast<uint32_t *>(g_bits.control + (size_t)most * 16);
+bool BuildBits(BitsTable &tb, uint32_t pixels, uint32_t m, uint32_t n, uint32_t rx, uint32_t qx) {
+    if (tb.valid && tb.m == m && tb.n == n && tb.rx == rx && tb.qx == qx && tb.pixels == pixels) return true;
+    tb.valid = false;
+    if (n < pixels) return false;
+    const uint32_t most = (m + pixels - 1) / pixels;
+    if (!Reserve(&tb.block, &tb.capacity, (size_t)most * (pixels + sizeof(uint32_t)) + 63)) return false;
+    tb.control = reinterpret_cast<uint8_t *>(((uintptr_t)tb.block + 63) & ~(uintptr_t)63);
+    tb.s0 = reinterpret_cast<uint32_t *>(tb.control + (size_t)most * pixels);
     const uint32_t last = n - 1;
-    uint32_t a = rx, s = 0, pairs = 0;
-    g_bits.tailA = a;
-    g_bits.tailS = s;
-    g_bits.lastMask = 0xFFFF;
-    g_bits.lastBytes = 2;
+    uint32_t a = rx, s = 0, groups = 0;
+    tb.tailA = a;
+    tb.tailS = s;
+    tb.lastMask = ~0ull;
+    tb.lastBytes = pixels / 8;
     for (uint32_t p = 0; p < most; ++p) {
-        const uint32_t count = m - 16 * p < 16 ? m - 16 * p : 16;
-        uint32_t at[16];
+        const uint32_t count = m - pixels * p < pixels ? m - pixels * p : pixels;
+        uint32_t at[64];
         uint32_t sa = a, ss = s;
         for (uint32_t t = 0; t < count; ++t) {
             while (sa < qx) {  // as the plain form steps
@@ -108,33 +117,34 @@ bool BuildBits(uint32_t m, uint32_t n, uint32_t rx, uint32_t qx) {
             at[t] = ss < last ? ss : last;
             sa -= qx;
         }
-        const uint32_t base = at[0] < n - 16 ? at[0] : n - 16;
-        if (at[count - 1] - base > 15) break;  // shrinking: the pair's pixels lie too far apart
-        uint8_t *control = g_bits.control + 16 * p;
-        uint16_t keep = 0;
-        for (uint32_t t = 0; t < 16; ++t) {
+        const uint32_t base = at[0] < n - pixels ? at[0] : n - pixels;
+        if (at[count - 1] - base > pixels - 1) break;  // shrinking: the group's pixels lie too far apart
+        uint8_t *control = tb.control + (size_t)pixels * p;
+        uint64_t keep = 0;
+        for (uint32_t t = 0; t < pixels; ++t) {
             const uint32_t lane = 8 * (t / 8) + 7 - t % 8;
             control[lane] = (uint8_t)(t < count ? at[t] - base : 0);
-            if (t < count) keep = (uint16_t)(keep | 1u << lane);
+            if (t < count) keep |= 1ull << lane;
         }
-        g_bits.s0[p] = base;
-        if (count < 16) {
-            g_bits.lastMask = keep;
-            g_bits.lastBytes = (count + 7) / 8;
+        tb.s0[p] = base;
+        if (count < pixels) {
+            tb.lastMask = keep;
+            tb.lastBytes = (count + 7) / 8;
         }
         a = sa;
         s = ss;
-        pairs = p + 1;
-        g_bits.tailA = a;
-        g_bits.tailS = s;
+        groups = p + 1;
+        tb.tailA = a;
+        tb.tailS = s;
     }
-    g_bits.pairs = pairs;
-    g_bits.whole = pairs < m / 16 ? pairs : m / 16;
-    g_bits.m = m;
-    g_bits.n = n;
-    g_bits.rx = rx;
-    g_bits.qx = qx;
-    g_bits.valid = true;
+    tb.pixels = pixels;
+    tb.pairs = groups;
+    tb.whole = groups < m / pixels ? groups : m / pixels;
+    tb.m = m;
+    tb.n = n;
+    tb.rx = rx;
+    tb.qx = qx;
+    tb.valid = true;
     return true;
 }
 
@@ -157,7 +167,7 @@ SSSE3_FN void BitsRest(uint8_t *out, const uint8_t *current, const uint8_t *row,
         out[1] = (uint8_t)(mask >> 8);
     }
     if (g_bits.pairs > g_bits.whole) {  // the line's short last pair
-        const uint32_t mask = BitsMask(current, *s0, control, t) & g_bits.lastMask;
+        const uint32_t mask = BitsMask(current, *s0, control, t) & (uint32_t)g_bits.lastMask;
         out[0] = (uint8_t)mask;
         if (g_bits.lastBytes > 1) out[1] = (uint8_t)(mask >> 8);
     }
@@ -209,6 +219,33 @@ AVX2_FN void BitsPairsAvx2(uint8_t *out, const uint8_t *current, const uint8_t *
     _mm256_zeroupper();
     // The rest, under 4 pairs, as the SSSE3 form does them.
     BitsRest(out, current, row, p, s0, control);
+}
+
+// 8 output bytes (64 pixels) at a time from one 64-byte window: a full
+// byte permute and a comparison straight into a mask register.
+AVX512_FN void BitsGroups64(uint8_t *out, const uint8_t *current, const uint8_t *row) {
+    uint8_t reversed[8];
+    for (int t = 0; t < 8; ++t) reversed[t] = row[7 - t];
+    uint64_t r8;
+    memcpy(&r8, reversed, 8);
+    const __m512i t = _mm512_set1_epi64((long long)r8);
+    const uint32_t *s0 = g_bits64.s0;
+    const uint8_t *control = g_bits64.control;
+    const uint32_t whole = g_bits64.whole;
+    uint32_t p = 0;
+    for (; p < whole; ++p, out += 8, ++s0, control += 64) {
+        const __m512i w = _mm512_loadu_si512(current + *s0);
+        const __m512i g = _mm512_maskz_permutexvar_epi8(~(__mmask64)0, _mm512_load_si512(control), w);
+        const __mmask64 mask = _mm512_cmpge_epu8_mask(g, t);
+        _store_mask64(reinterpret_cast<__mmask64 *>(out), mask);
+    }
+    if (g_bits64.pairs > whole) {  // the line's short last group
+        const __m512i w = _mm512_loadu_si512(current + *s0);
+        const __m512i g = _mm512_maskz_permutexvar_epi8(~(__mmask64)0, _mm512_load_si512(control), w);
+        const uint64_t mask = (uint64_t)_mm512_cmpge_epu8_mask(g, t) & g_bits64.lastMask;
+        for (uint32_t j = 0; j < g_bits64.lastBytes; ++j) out[j] = (uint8_t)(mask >> (8 * j));
+    }
+    _mm256_zeroupper();
 }
 
 // ---------------------------------------------------------------------------
@@ -314,8 +351,16 @@ bool ConvertToBitsSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_
                        const uint8_t *row, uint32_t *tailA, uint32_t *tailS, uint32_t *doneBytes) {
 #ifdef RESCALE_SIMD
     if (g_simdLimit < CONVERTER_SIMD_SSSE3 || !HasSsse3() || m == 0 || n < 16 || rx == 0 || qx == 0) return false;
-    if (!BuildBits(m, n, rx, qx) || g_bits.pairs == 0) return false;
-    if (g_simdLimit >= CONVERTER_SIMD_AVX2 && HasAvx2())
+    const uint32_t level = g_simdLimit < VectorLevel() ? g_simdLimit : VectorLevel();
+    if (level >= CONVERTER_SIMD_AVX512 && n >= 64 && BuildBits(g_bits64, 64, m, n, rx, qx) && g_bits64.pairs != 0) {
+        BitsGroups64(out, current, row);
+        *tailA = g_bits64.tailA;
+        *tailS = g_bits64.tailS;
+        *doneBytes = g_bits64.pairs > g_bits64.whole ? (m + 7) / 8 : 8 * g_bits64.pairs;
+        return true;
+    }
+    if (!BuildBits(g_bits, 16, m, n, rx, qx) || g_bits.pairs == 0) return false;
+    if (level >= CONVERTER_SIMD_AVX2)
         BitsPairsAvx2(out, current, row);
     else
         BitsPairs(out, current, row);
@@ -344,8 +389,10 @@ uint32_t ResampleSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t
 void ReleaseConverterTables() {
 #ifdef RESCALE_SIMD
     free(g_bits.block);
+    free(g_bits64.block);
     free(g_gray.group);
     g_bits = BitsTable{};
+    g_bits64 = BitsTable{};
     g_gray = GrayTable{};
 #endif
 }

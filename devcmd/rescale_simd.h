@@ -1,6 +1,6 @@
 // The converters' fast forms for any ratio (rescale_simd.cpp), used by
-// rescale.cpp where the processor has SSSE3 (1-bit lines: AVX2 where it has
-// that too). Platform-free.
+// rescale.cpp where the processor has SSSE3 (1-bit lines: AVX2 or AVX-512
+// VBMI where it has them too). Platform-free.
 #pragma once
 
 #include <stdint.h>
@@ -14,7 +14,12 @@ bool ConvertToBitsSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_
 // from the second pixel on (0: nothing done).
 uint32_t ResampleSimd(uint8_t *out, const uint8_t *current, uint32_t m, uint32_t n, uint32_t ch);
 
-// The widest instruction set the fast forms may use (AVX2 unless limited),
-// so that tests reach each form on any processor that has it.
-enum : uint32_t { CONVERTER_SIMD_NONE = 0, CONVERTER_SIMD_SSSE3 = 1, CONVERTER_SIMD_AVX2 = 2 };
+// The widest instruction set the fast forms may use (all the processor
+// has unless limited), so that tests reach each form where it runs.
+enum : uint32_t {
+    CONVERTER_SIMD_NONE = 0,
+    CONVERTER_SIMD_SSSE3 = 1,
+    CONVERTER_SIMD_AVX2 = 2,
+    CONVERTER_SIMD_AVX512 = 3  // F, BW and VBMI
+};
 void LimitConverterSimd(uint32_t level);

@@ -180,7 +180,7 @@ class ConvertToBitsEachForm : public testing::TestWithParam<uint32_t> {
 protected:
     void SetUp() override { LimitConverterSimd(GetParam()); }
     void TearDown() override {
-        LimitConverterSimd(CONVERTER_SIMD_AVX2);
+        LimitConverterSimd(CONVERTER_SIMD_AVX512);
         ReleaseConverterTables();
     }
 };
@@ -246,10 +246,11 @@ TEST_P(ConvertToBitsEachForm, LineAfterLineThroughThePatternRows) {
     EXPECT_EQ(pa, 8u);
 }
 
-// AVX2 and SSSE3 run only where the processor has them; the scalar forms
+// The vector forms run only where the processor has them; the scalar forms
 // (plain steps and doubling) everywhere.
 INSTANTIATE_TEST_SUITE_P(Forms, ConvertToBitsEachForm,
-                         testing::Values(CONVERTER_SIMD_NONE, CONVERTER_SIMD_SSSE3, CONVERTER_SIMD_AVX2));
+                         testing::Values(CONVERTER_SIMD_NONE, CONVERTER_SIMD_SSSE3, CONVERTER_SIMD_AVX2,
+                                         CONVERTER_SIMD_AVX512));
 
 TEST(ConvertToBits, PatternRowFollowsTheOutputLine) {
     uint8_t pattern[64];
