@@ -1,6 +1,8 @@
 // Fast forms of the stretching converters for any ratio, on processors
 // with SSSE3: byte shuffles pick each output pixel's native pixels from a
-// 16-byte window of the line. Where an output pixel lies and what weights
+// 16-byte window of the line (1-bit lines: 32 bytes with AVX2, a 64-byte
+// window and a full byte permute with AVX-512 VBMI, chosen by cpuid at
+// run time). Where an output pixel lies and what weights
 // it takes depend only on the line widths (and resolutions), which are the
 // same for every line of a scan, so they are worked out once per scan into
 // a column table and used for every line. Each result is the plain form's
