@@ -220,6 +220,68 @@ TEST(DscrnKernelRun, ReadsStopAtTheImagesLastLine)
     }
 }
 
+TEST(DscrnLinePixels, NarrowLinesWhereBothEndsMeet)
+{
+    // Lines filtered where they were read have no border copies: pixels
+    // whose window passes an end must still see copies of the end pixel,
+    // also when the two ends' windows overlap.
+    for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 6u, 7u})
+        for (uint32_t bpp : {1u, 3u}) {
+            const RawImage img = RandomImage(width, 9, bpp, width % 3, width * 10 + bpp);
+            for (uint16_t mode : {0, 3, 4}) {
+                SourceFile src(img.bytes);
+                FilterContext ctx = KernelContext(img, src.handle, mode);
+                ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+                const Output out = RunAll(&ctx, 4);
+                Lib().filterEnd(&ctx);
+                ASSERT_EQ(out.lines, ModelOutput(img, BuiltinKernels[mode], 0))
+                    << "width " << width << " bpp " << bpp << " mode " << mode;
+            }
+            for (uint16_t res : {300, 200, 150, 100}) {
+                if (width * res / 300 == 0)
+                    continue;  // lines of no pixels: refused
+                SourceFile src(img.bytes);
+                FilterContext ctx = DescreenContext(img, src.handle, res);
+                ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+                const Output out = RunAll(&ctx, 4);
+                Lib().filterEnd(&ctx);
+                ASSERT_EQ(out.lines, ModelOutput(img, nullptr, res))
+                    << "width " << width << " bpp " << bpp << " res " << res;
+            }
+        }
+}
+
+TEST(DscrnLinePixels, LongImagesAcrossManyReads)
+{
+    // Several megabytes, so that the source comes in many reads and the
+    // lines still in the window are moved more than once; one image has
+    // lines longer than a read, and buffers end at odd places.
+    struct Case { uint32_t width, lines, bpp, padding; } cases[] = {
+        {1000, 700, 3, 2},
+        {2477, 900, 1, 1},
+        {25000, 45, 3, 3},
+    };
+    for (const Case& c : cases) {
+        const RawImage img = RandomImage(c.width, c.lines, c.bpp, c.padding, c.width + c.lines);
+        SourceFile src(img.bytes);
+        for (uint16_t mode : {2, 3}) {
+            FilterContext ctx = KernelContext(img, src.handle, mode);
+            ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+            const Output out = RunAll(&ctx, 13);
+            Lib().filterEnd(&ctx);
+            EXPECT_EQ(src.position(), img.bytes.size());
+            ASSERT_EQ(out.lines, ModelOutput(img, BuiltinKernels[mode], 0)) << "width " << c.width << " mode " << mode;
+        }
+        for (uint16_t res : {300, 150, 37}) {
+            FilterContext ctx = DescreenContext(img, src.handle, res);
+            ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+            const Output out = RunAll(&ctx, 11);
+            Lib().filterEnd(&ctx);
+            ASSERT_EQ(out.lines, ModelOutput(img, nullptr, res)) << "width " << c.width << " res " << res;
+        }
+    }
+}
+
 TEST(DscrnKernelRun, PassThroughCopiesTheWholeLineRecord)
 {
     // The first and last output lines are dstLineBytes bytes of the source
