@@ -61,7 +61,7 @@ static_assert(sizeof(ReadAhead) == 64, "data starts one cache line after the hea
 
 enum : uint32_t {
     READ_AHEAD_BYTES = 64u << 10,
-    READS_PER_AREA = 8,  // compactions, which move the window's lines, stay rare
+    READS_PER_AREA = 2,  // small enough to stay in cache; each compaction moves the window's lines
     AREA_SLACK = 64,     // after the data: the routines read `border` pixels past a line
 };
 
