@@ -171,7 +171,14 @@ TEST(Installed, ButtonSetupLeavesOutTheSuitesOwnGroup) {
     ASSERT_TRUE(Open(Folder(CSIDL_PROGRAMS) + "\\" + GROUP + "\\Scan Button Setup.lnk"));
     HWND dialog = WaitForWindow(nullptr, "Scan Button Setup", 15000);
     ASSERT_NE(dialog, nullptr) << "no setup dialog";
-    std::vector<std::string> groups = ComboItems(GetDlgItem(dialog, 1000));
+    // The window shows before its group list is filled.
+    HWND combo = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        combo = GetDlgItem(dialog, 1000);
+        return combo && IsWindowVisible(dialog) && SendMessageA(combo, CB_GETCOUNT, 0, 0) > 0 &&
+               SendMessageA(combo, CB_GETCURSEL, 0, 0) >= 0;
+    }, 15000)) << "the group list was not filled";
+    std::vector<std::string> groups = ComboItems(combo);
     bool programs = false;
     for (const std::string &g : groups) {
         EXPECT_NE(g, GROUP);
