@@ -7,6 +7,7 @@
 
 #include "dscrn32.h"
 #include "line_routines.h"
+#include "source_feed.h"
 
 namespace {
 
@@ -33,37 +34,33 @@ const LineRoutines* Routines()
 void AdvanceRing(FilterContext* ctx)
 {
     const uint16_t size = ctx->ringSize;
-    for (uint16_t i = 0; i < size; i++)
-        ctx->ringOrder[i] = static_cast<uint16_t>((ctx->ringOrder[i] + 1) % size);
+    for (uint16_t i = 0; i < size; i++) {
+        const uint16_t next = static_cast<uint16_t>(ctx->ringOrder[i] + 1);
+        ctx->ringOrder[i] = next == size ? 0 : next;
+    }
     ctx->writeSlot = ctx->ringOrder[size - 1];
 }
 
 // Under Wine a ReadFile costs more than filtering the line it brings, and
 // copying each line once more into its ring buffer costs nearly as much
-// again.  So the source is read a large block at a time into an area after
-// the ring buffers, in the same movable block, and the lines are filtered
-// where they lie there: each ring slot records where its line is in the
-// area.  The lines of the area have no border copies, so the routines'
-// results for the first and last `border` pixels are worked out again with
-// clamped positions.  The window's earlier lines are kept when the area is
-// compacted.  Reads never go past the image's last line, and a line that
-// the file does not hold in full still fails on the call that needs it.
+// again.  So the source comes a chunk of whole lines at a time into an area
+// after the ring buffers, in the same movable block, and the lines are
+// filtered where they lie there: each ring slot records where its line is
+// in the area.  The lines of the area have no border copies, so the
+// routines' results for the first and last `border` pixels are worked out
+// again with clamped positions.
 struct ReadAhead {
-    uint32_t start;      // first unused byte of data
-    uint32_t end;        // bytes of data held
-    uint32_t capacity;   // bytes data can hold
-    uint32_t readBytes;  // bytes asked for by one ReadFile, whole lines
-    uint64_t imageLeft;  // bytes of the image not read from the file yet
-    uint32_t slotLine[5];  // where in data the line of each ring slot starts
-    uint32_t unused[5];
+    SourceFeed* feed;
+    uint32_t slotLine[5];  // where in the area the line of each ring slot starts
+    // The same for every line of a run, so worked out once: the source
+    // pixels whose window passes a line's end, and the output pixel each
+    // makes (descreen leaves some out).
+    uint32_t edgeCount;
+    uint32_t edgeX[4];
+    uint32_t edgeJ[4];
+    uint32_t unused[1];
 };
-static_assert(sizeof(ReadAhead) == 64, "data starts one cache line after the header");
-
-enum : uint32_t {
-    READ_AHEAD_BYTES = 64u << 10,
-    READS_PER_AREA = 2,  // small enough to stay in cache; each compaction moves the window's lines
-    AREA_SLACK = 64,     // after the data: the routines read `border` pixels past a line
-};
+static_assert(sizeof(ReadAhead) == 64, "the area starts one cache line after the header");
 
 uint32_t ReadAheadOffset(const FilterContext* ctx)
 {
@@ -89,39 +86,9 @@ const uint8_t* WindowLine(const FilterContext* ctx, uint32_t position)
 
 bool ReadNextLine(FilterContext* ctx)
 {
-    const uint32_t lineBytes = ctx->srcLineBytes;
     ReadAhead* ra = ReadAheadOf(ctx, ctx->ringBase);
-    uint8_t* data = AreaData(ctx);
-    if (ra->end - ra->start < lineBytes) {
-        if (ra->capacity - ra->end < ra->readBytes) {
-            // Keep the lines the window still needs; start is a whole number of lines in.
-            uint32_t keep = static_cast<uint32_t>(ctx->ringSize - 1) * lineBytes;
-            if (keep > ra->start)
-                keep = ra->start;
-            const uint32_t from = ra->start - keep;
-            memmove(data, data + from, ra->end - from);
-            for (uint16_t i = 0; i < ctx->ringSize; i++)
-                ra->slotLine[i] = ra->slotLine[i] >= from ? ra->slotLine[i] - from : 0;
-            ra->start -= from;
-            ra->end -= from;
-        }
-        while (ra->end - ra->start < lineBytes) {
-            uint64_t want = ra->capacity - ra->end;
-            if (want > ra->readBytes)
-                want = ra->readBytes;
-            if (want > ra->imageLeft)
-                want = ra->imageLeft;
-            DWORD got = 0;
-            if (want == 0 ||
-                !ReadFile(static_cast<HANDLE>(ctx->srcFile), data + ra->end, static_cast<DWORD>(want), &got, nullptr) ||
-                got == 0)
-                return false;
-            ra->end += got;
-            ra->imageLeft -= got;
-        }
-    }
-    ra->slotLine[ctx->writeSlot] = ra->start;
-    ra->start += lineBytes;
+    if (!FeedNextLine(ra->feed, &ra->slotLine[ctx->writeSlot]))
+        return false;
     AdvanceRing(ctx);
     return true;
 }
@@ -187,13 +154,16 @@ uint32_t Clamped(int64_t x, uint32_t width)
 void ConvolvePixel(const uint8_t* const rows[3], uint8_t* dst, uint32_t width, uint32_t bpp,
                    const int8_t* kernel, uint8_t divisor, uint32_t x)
 {
+    uint32_t at[3];
+    for (uint32_t k = 0; k < 3; k++)
+        at[k] = Clamped(static_cast<int64_t>(x) - 1 + k, width) * bpp;
     for (uint32_t ch = 0; ch < bpp; ch++) {
-        int16_t sum = 0;  // wraps modulo 65536 like the routines
+        int32_t full = 0;
         for (uint32_t r = 0; r < 3; r++)
-            for (uint32_t k = 0; k < 3; k++) {
-                const uint32_t px = Clamped(static_cast<int64_t>(x) - 1 + k, width);
-                sum = static_cast<int16_t>(sum + static_cast<int16_t>(kernel[3 * r + k] * rows[r][px * bpp + ch]));
-            }
+            for (uint32_t k = 0; k < 3; k++)
+                full += kernel[3 * r + k] * rows[r][at[k] + ch];
+        // Wraps modulo 65536 like the routines' running sum.
+        const int16_t sum = static_cast<int16_t>(static_cast<uint16_t>(full));
         const int32_t q = sum <= 0 ? 0 : sum / divisor;
         dst[x * bpp + ch] = static_cast<uint8_t>(q < 255 ? q : 255);
     }
@@ -203,12 +173,14 @@ void ConvolvePixel(const uint8_t* const rows[3], uint8_t* dst, uint32_t width, u
 void DescreenPixel(const uint8_t* const rows[5], uint8_t* dst, uint32_t width, uint32_t bpp, uint32_t x,
                    uint32_t j)
 {
-    static const int8_t reach[5] = {0, 1, 2, 1, 0};
+    uint32_t at[5];
+    for (uint32_t k = 0; k < 5; k++)
+        at[k] = Clamped(static_cast<int64_t>(x) - 2 + k, width) * bpp;
     for (uint32_t ch = 0; ch < bpp; ch++) {
-        uint32_t sum = 0;
-        for (uint32_t r = 0; r < 5; r++)
-            for (int32_t k = -reach[r]; k <= reach[r]; k++)
-                sum += rows[r][Clamped(static_cast<int64_t>(x) + k, width) * bpp + ch];
+        const uint32_t sum = rows[0][at[2] + ch] + rows[1][at[1] + ch] + rows[1][at[2] + ch] + rows[1][at[3] + ch] +
+                             rows[2][at[0] + ch] + rows[2][at[1] + ch] + rows[2][at[2] + ch] + rows[2][at[3] + ch] +
+                             rows[2][at[4] + ch] + rows[3][at[1] + ch] + rows[3][at[2] + ch] + rows[3][at[3] + ch] +
+                             rows[4][at[2] + ch];
         dst[j * bpp + ch] = static_cast<uint8_t>(bpp == 1 ? sum >> 4 : sum / 13);
     }
 }
@@ -227,16 +199,26 @@ bool ResampledFrom(uint32_t x, uint32_t resolution, uint32_t dstWidth, uint32_t*
     return true;
 }
 
-// Source pixels whose window reaches past the line's ends: the first and
-// last `border`, each once even on a line shorter than two borders.
-template <class F>
-void ForEdgePixels(uint32_t width, uint32_t border, F&& fn)
+// Source pixels whose window reaches past the line's ends, the first and
+// last `border`, each once even on a line shorter than two borders, with
+// the output pixel each makes.
+void FindEdgePixels(const FilterContext* ctx, ReadAhead* ra)
 {
+    const uint32_t width = ctx->srcWidth, border = ctx->border;
+    ra->edgeCount = 0;
+    auto add = [&](uint32_t x) {
+        uint32_t j = x;
+        if (IsDescreen(ctx) && !ResampledFrom(x, ctx->resolution, ctx->dstWidth, &j))
+            return;
+        ra->edgeX[ra->edgeCount] = x;
+        ra->edgeJ[ra->edgeCount] = j;
+        ra->edgeCount++;
+    };
     for (uint32_t x = 0; x < width && x < border; x++)
-        fn(x);
+        add(x);
     for (uint32_t x = width > border ? width - border : 0; x < width; x++)
         if (x >= border)
-            fn(x);
+            add(x);
 }
 
 bool KernelPass(FilterContext* ctx)
@@ -257,9 +239,9 @@ bool KernelPass(FilterContext* ctx)
         } else {
             const uint8_t* rows[3] = {WindowLine(ctx, 0), WindowLine(ctx, 1), WindowLine(ctx, 2)};
             r->convolve3x3(rows, ctx->dstLine, width, bpp, ctx->kernel, ctx->kernelDivisor);
-            ForEdgePixels(width, ctx->border, [&](uint32_t x) {
-                ConvolvePixel(rows, ctx->dstLine, width, bpp, ctx->kernel, ctx->kernelDivisor, x);
-            });
+            const ReadAhead* ra = ReadAheadOf(ctx, ctx->ringBase);
+            for (uint32_t e = 0; e < ra->edgeCount; e++)
+                ConvolvePixel(rows, ctx->dstLine, width, bpp, ctx->kernel, ctx->kernelDivisor, ra->edgeX[e]);
         }
         LineDone(ctx);
         LineConsidered(ctx, c);
@@ -284,11 +266,9 @@ bool DescreenPass(FilterContext* ctx)
                 const uint8_t* rows[5] = {WindowLine(ctx, 0), WindowLine(ctx, 1), WindowLine(ctx, 2),
                                           WindowLine(ctx, 3), WindowLine(ctx, 4)};
                 r->descreen13(rows, ctx->dstLine, width, ctx->dstWidth, ctx->resolution, bpp);
-                ForEdgePixels(width, ctx->border, [&](uint32_t x) {
-                    uint32_t j = 0;
-                    if (ResampledFrom(x, ctx->resolution, ctx->dstWidth, &j))
-                        DescreenPixel(rows, ctx->dstLine, width, bpp, x, j);
-                });
+                const ReadAhead* ra = ReadAheadOf(ctx, ctx->ringBase);
+                for (uint32_t e = 0; e < ra->edgeCount; e++)
+                    DescreenPixel(rows, ctx->dstLine, width, bpp, ra->edgeX[e], ra->edgeJ[e]);
             }
             ctx->rowAccumulator = static_cast<uint16_t>(ctx->rowAccumulator - BASE_RESOLUTION);
             LineDone(ctx);
@@ -370,30 +350,29 @@ extern "C" int32_t WINAPI FilterBegin(FilterContext* ctx)
     ctx->border = static_cast<uint16_t>(ctx->ringSize / 2);
     ctx->pendingCopies = ctx->border;
     ctx->ringLineBytes = 2 * ctx->border * BytesPerPixel(ctx) + ctx->srcLineBytes;
-    // Reads of whole lines, so that a refill normally starts with nothing left over.
-    uint64_t readLines = (READ_AHEAD_BYTES + ctx->srcLineBytes - 1) / ctx->srcLineBytes;
-    if (readLines * ctx->srcLineBytes > 0x4000000u)
-        readLines = 1;
-    const uint64_t readBytes = readLines * ctx->srcLineBytes;
-    // Room for the window's lines, a partial line and the reads.
-    const uint64_t reads = ctx->srcLineBytes > (16u << 20) ? 1u : static_cast<uint32_t>(READS_PER_AREA);
-    const uint64_t capacity = static_cast<uint64_t>(ctx->ringSize + 1) * ctx->srcLineBytes + reads * readBytes;
-    const uint64_t blockBytes = static_cast<uint64_t>(ReadAheadOffset(ctx)) + sizeof(ReadAhead) + capacity + AREA_SLACK;
+    FeedLayout layout;
+    if (!PlanFeed(ctx->srcLineBytes, ctx->srcLines, ctx->ringSize, &layout))
+        return 0;
+    const uint64_t blockBytes = static_cast<uint64_t>(ReadAheadOffset(ctx)) + sizeof(ReadAhead) + layout.areaBytes;
     if (blockBytes > 0x7FFFFFFFu)
         return 0;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(blockBytes));
     if (!memory)
         return 0;
     uint8_t* base = static_cast<uint8_t*>(GlobalLock(memory));
-    if (!base) {
+    SourceFeed* feed = base ? OpenFeed(static_cast<HANDLE>(ctx->srcFile), ctx->srcLineBytes, ctx->srcLines,
+                                       ctx->ringSize, layout)
+                            : nullptr;
+    if (!feed) {
+        if (base)
+            GlobalUnlock(memory);
         GlobalFree(memory);
         return 0;
     }
     ReadAhead* ra = ReadAheadOf(ctx, base);
     memset(ra, 0, sizeof *ra);
-    ra->capacity = static_cast<uint32_t>(capacity);
-    ra->readBytes = static_cast<uint32_t>(readBytes);
-    ra->imageLeft = static_cast<uint64_t>(ctx->srcLines) * ctx->srcLineBytes;
+    ra->feed = feed;
+    FindEdgePixels(ctx, ra);
     GlobalUnlock(memory);
     ctx->ringMemory = memory;
 
@@ -440,7 +419,10 @@ extern "C" int32_t WINAPI DoFilter(FilterContext* ctx)
     ctx->ringBase = base;
     for (uint16_t i = 0; i < ctx->ringSize; i++)
         ctx->ringLines[i] = base + i * ctx->ringLineBytes;
+    SourceFeed* feed = ReadAheadOf(ctx, base)->feed;
+    FeedBeginCall(feed, AreaData(ctx));
     const bool ok = IsDescreen(ctx) ? DescreenPass(ctx) : KernelPass(ctx);
+    FeedEndCall(feed);
     GlobalUnlock(static_cast<HGLOBAL>(ctx->ringMemory));
 
     if (!ok) {
@@ -456,7 +438,12 @@ extern "C" void WINAPI FilterEnd(FilterContext* ctx)
 {
     if (!ctx || !ctx->ringMemory)
         return;
-    GlobalFree(static_cast<HGLOBAL>(ctx->ringMemory));
+    HGLOBAL memory = static_cast<HGLOBAL>(ctx->ringMemory);
+    if (uint8_t* base = static_cast<uint8_t*>(GlobalLock(memory))) {
+        CloseFeed(ReadAheadOf(ctx, base)->feed);
+        GlobalUnlock(memory);
+    }
+    GlobalFree(memory);
     // Cleared so that a second FilterEnd, or a DoFilter after it, finds no block.
     ctx->ringMemory = nullptr;
 }

@@ -2,12 +2,14 @@
 // over raw image files: which source lines feed each output line, the
 // output placement, the end of a run and the refusals.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -586,6 +588,147 @@ TEST(DscrnRing, MovableBlockLockedOnlyDuringACall)
         EXPECT_EQ(ctx.ringOrder[4], ctx.writeSlot);
     }
     Lib().filterEnd(&ctx);
+}
+
+// Threads of this process other than the calling one.
+int OtherThreads()
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return -1;
+    int n = 0;
+    THREADENTRY32 t;
+    t.dwSize = sizeof t;
+    for (BOOL more = Thread32First(snap, &t); more; more = Thread32Next(snap, &t))
+        if (t.th32OwnerProcessID == GetCurrentProcessId() && t.th32ThreadID != GetCurrentThreadId())
+            n++;
+    CloseHandle(snap);
+    return n;
+}
+
+// The thread count settles once a thread that was told to end has ended.
+int OtherThreadsOnceSettled(int expected)
+{
+    int n = OtherThreads();
+    for (int i = 0; i < 200 && n != expected; i++) {
+        Sleep(10);
+        n = OtherThreads();
+    }
+    return n;
+}
+
+// Runs the test body with the process limited to one processor, then with
+// all it had.
+struct Processors {
+    DWORD_PTR all = 0;
+    Processors()
+    {
+        DWORD_PTR process = 0;
+        GetProcessAffinityMask(GetCurrentProcess(), &process, &all);
+    }
+    bool several() const { return (all & (all - 1)) != 0; }
+    void useOne() const { SetProcessAffinityMask(GetCurrentProcess(), all & ~(all - 1)); }
+    void useAll() const { SetProcessAffinityMask(GetCurrentProcess(), all); }
+};
+
+TEST(DscrnFeed, OneProcessorOrSeveralGiveTheSameRuns)
+{
+    // Megabytes of source: with two processors a second thread reads the
+    // file while the lines are filtered, with one the caller reads it.
+    // The output, the reads and the thread left behind are alike.
+    const Processors cpus;
+    struct Case { uint32_t width, lines, bpp; } cases[] = {{1500, 1400, 1}, {900, 800, 3}, {30000, 40, 3}};
+    const int before = OtherThreads();
+    for (bool several : {false, true}) {
+        several ? cpus.useAll() : cpus.useOne();
+        for (const Case& c : cases) {
+            const RawImage img = RandomImage(c.width, c.lines, c.bpp, 1, c.width + c.bpp);
+            SourceFile src(img.bytes);
+            const char* how = several ? "several processors" : "one processor";
+            for (uint16_t mode : {uint16_t{2}, uint16_t{DESCREEN_MODE}}) {
+                FilterContext ctx = mode == DESCREEN_MODE ? DescreenContext(img, src.handle, 150)
+                                                          : KernelContext(img, src.handle, mode);
+                ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+                std::vector<uint8_t> buffer(9 * ctx.dstLineBytes);
+                ctx.dstBuffer = buffer.data();
+                ctx.dstBufferSize = static_cast<uint32_t>(buffer.size());
+                ASSERT_EQ(Lib().doFilter(&ctx), 9);
+                std::vector<std::vector<uint8_t>> lines;
+                for (uint32_t i = 0; i < 9; i++) {
+                    const uint8_t* p = buffer.data() + i * ctx.dstLineBytes;
+                    lines.emplace_back(p, p + ctx.dstWidth * c.bpp);
+                }
+                // Between calls a reader is there only with a processor to spare.
+                EXPECT_EQ(OtherThreads(), before + (several && cpus.several() ? 1 : 0)) << how;
+                const Output rest = RunAll(&ctx, 9);
+                Lib().filterEnd(&ctx);
+                EXPECT_EQ(OtherThreadsOnceSettled(before), before) << how << ": the reader ends with the run";
+                EXPECT_EQ(src.position(), img.bytes.size()) << how;
+                lines.insert(lines.end(), rest.lines.begin(), rest.lines.end());
+                const bool descreen = mode == DESCREEN_MODE;
+                ASSERT_EQ(lines, ModelOutput(img, descreen ? nullptr : BuiltinKernels[mode], descreen ? 150 : 0))
+                    << how << " width " << c.width << " mode " << mode;
+            }
+        }
+    }
+    cpus.useAll();
+}
+
+TEST(DscrnFeed, FileUntouchedBetweenCallsAndAfterACancelledRun)
+{
+    // The reader runs ahead only within a call: between calls the file
+    // position holds still, and once a run is ended early the caller may
+    // move the file pointer and close and delete the file at once.
+    const RawImage img = RandomImage(2000, 1500, 1, 0, 23);
+    SourceFile src(img.bytes);
+    FilterContext ctx = KernelContext(img, src.handle, 4);
+    ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+    std::vector<uint8_t> buffer(40 * ctx.dstLineBytes);
+    for (int call = 0; call < 6; call++) {
+        ctx.dstBuffer = buffer.data();
+        ctx.dstBufferSize = static_cast<uint32_t>(buffer.size());
+        ASSERT_EQ(Lib().doFilter(&ctx), 40);
+        const DWORD pos = src.position();
+        EXPECT_GT(pos, (call + 1) * 40u * img.lineBytes) << "the lines of the call and the one below them";
+        EXPECT_LT(pos, img.bytes.size());
+        Sleep(30);
+        EXPECT_EQ(src.position(), pos) << "after call " << call;
+    }
+    Lib().filterEnd(&ctx);
+    SetFilePointer(src.handle, 0, nullptr, FILE_BEGIN);
+    Sleep(30);
+    EXPECT_EQ(src.position(), 0u);
+    CloseHandle(src.handle);
+    src.handle = INVALID_HANDLE_VALUE;
+    EXPECT_TRUE(DeleteFileA(src.path.c_str()));
+}
+
+TEST(DscrnFeed, LargeSourceOneLineShortFailsOnlyWhereTheLineIsNeeded)
+{
+    // With a reader ahead of the filter, the missing last line still
+    // fails only the call whose output needs it.
+    const Processors cpus;
+    for (bool several : {false, true}) {
+        several ? cpus.useAll() : cpus.useOne();
+        const RawImage img = RandomImage(1600, 1000, 1, 0, 24);
+        std::vector<uint8_t> shortFile(img.bytes.begin(), img.bytes.end() - img.lineBytes / 2);
+        SourceFile src(shortFile);
+        FilterContext ctx = KernelContext(img, src.handle, 1);
+        ASSERT_EQ(Lib().filterBegin(&ctx), 1);
+        const Output out = RunAll(&ctx, 100);
+        Lib().filterEnd(&ctx);
+        // Calls 0 .. 8 need lines up to 900, though the reader has met the
+        // file's end by then; call 9 needs line 999 for output 998.
+        ASSERT_EQ(out.results.size(), 10u);
+        EXPECT_EQ(out.results[8], 100);
+        EXPECT_EQ(out.results.back(), -1);
+        EXPECT_EQ(ctx.linesLeft, 100u);
+        const auto want = ModelOutput(img, BuiltinKernels[1], 0);
+        ASSERT_EQ(out.lines.size(), 900u);
+        EXPECT_TRUE(std::equal(out.lines.begin(), out.lines.end(), want.begin()))
+            << (several ? "several processors" : "one processor");
+    }
+    cpus.useAll();
 }
 
 }  // namespace
