@@ -330,8 +330,12 @@ bool FeedNextLine(SourceFeed* f, uint32_t* offset)
         if (TryTake(&f->reading)) {
             // Needed now and nobody reading: read it here rather than wait
             // for a reader that may not have started or may have lost its processor.
-            FillOne(f, f->area, false);
+            const bool read = FillOne(f, f->area, false);
             Publish(&f->reading, 0);
+            // No room for the chunk the window needs would be a fault in
+            // the layout: fail the run rather than wait for ever.
+            if (!read && Load(f->filled) <= seq && !Load(f->ended))
+                return false;
         } else if (spins % 1024 == 1023) {
             SwitchToThread();
         } else {
