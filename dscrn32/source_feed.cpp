@@ -278,7 +278,7 @@ void CloseFeed(SourceFeed* f)
         // The caller does not wait for the thread to end: the last of the
         // two to let go frees the feed.
         Publish(&f->command, FEED_EXIT);
-        SetEvent(f->wake);
+        Wake(f);
         LetGo(f);
         return;
     }
